@@ -1,0 +1,234 @@
+#include "core/pid_file.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "core/exception.hpp"
+
+namespace zav::libs::core {
+
+namespace {
+
+// Owns a descriptor until release() hands it over.
+class file_descriptor
+{
+public:
+    file_descriptor() = default;
+    explicit file_descriptor(int _fd) : m_fd(_fd) {}
+    file_descriptor(file_descriptor&& _other) noexcept : m_fd(std::exchange(_other.m_fd, -1)) {}
+    file_descriptor& operator=(file_descriptor&& _other) noexcept
+    {
+        if (this != &_other) {
+            if (m_fd >= 0) ::close(m_fd);
+            m_fd = std::exchange(_other.m_fd, -1);
+        }
+        return *this;
+    }
+    ~file_descriptor()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd = -1;
+};
+
+struct held_file
+{
+    int fd;
+    bool writable;
+};
+
+// The PID files this process holds locked, by name. The descriptors are
+// never closed: closing one would release the lock before the process ends.
+struct held_files
+{
+    std::mutex mutex;
+    std::map<std::string, held_file> files;
+};
+
+held_files& held()
+{
+    static held_files instance;
+    return instance;
+}
+
+enum class lock_state { locked, cannot_open, busy, failed };
+
+struct lock_attempt
+{
+    lock_state state;
+    file_descriptor fd;
+    bool writable = false;
+    int error = 0;
+};
+
+// Opens the file without changing it (no truncation, so a refused caller
+// leaves it as it was) and tries to take the exclusive lock without waiting.
+// A file that can be read but not written is still opened and locked, so that
+// the check can report a live owner before the write reports the open error.
+lock_attempt try_lock(const std::string& _name)
+{
+    constexpr int common_flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool writable = true;
+    int fd = ::open(_name.c_str(), O_RDWR | O_CREAT | common_flags, 0644);
+    if (fd < 0) {
+        writable = false;
+        fd = ::open(_name.c_str(), O_RDONLY | common_flags);
+    }
+    if (fd < 0) return {lock_state::cannot_open, {}, false, errno};
+    file_descriptor owned(fd);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EINTR) continue;
+        return {error == EWOULDBLOCK ? lock_state::busy : lock_state::failed, {}, false, error};
+    }
+    return {lock_state::locked, std::move(owned), writable, 0};
+}
+
+// The process id at the start of the file, as ">>" would read it: leading
+// white space skipped, anything after the digits ignored. Content that is no
+// positive id (empty, text, 0, negative, too large) records no process; a
+// negative id must never reach kill(), which would address process groups.
+std::optional<pid_t> read_recorded_pid(int _fd)
+{
+    char buffer[4096];
+    ssize_t size = -1;
+    do size = ::pread(_fd, buffer, sizeof buffer, 0);
+    while (size < 0 && errno == EINTR);
+    if (size <= 0) return std::nullopt;
+
+    const char* begin = buffer;
+    const char* const end = buffer + size;
+    while (begin != end && std::isspace(static_cast<unsigned char>(*begin))) ++begin;
+    if (begin != end && *begin == '+') ++begin;
+    pid_t pid = 0;
+    const auto [stop, error] = std::from_chars(begin, end, pid);
+    if (error != std::errc() || pid <= 0) return std::nullopt;
+    return pid;
+}
+
+// Replaces the whole content with _text; returns 0 or the errno of the failure.
+int replace_content(int _fd, const std::string& _text)
+{
+    if (::ftruncate(_fd, 0) != 0) return errno;
+    std::size_t written = 0;
+    while (written < _text.size()) {
+        const ssize_t count =
+            ::pwrite(_fd, _text.data() + written, _text.size() - written, static_cast<off_t>(written));
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return errno;
+        if (count == 0) return EIO;
+        written += static_cast<std::size_t>(count);
+    }
+    return 0;
+}
+
+std::string system_error_text(int _error) { return std::strerror(_error); }
+
+}  // namespace
+
+void write_pid(const std::string& _pid_file_name)
+{
+    detail::check_pid(_pid_file_name);
+    detail::write_pid(_pid_file_name);
+}
+
+namespace detail {
+
+void check_pid(const std::string& _pid_file_name)
+{
+    const std::lock_guard guard(held().mutex);
+    auto& files = held().files;
+
+    int fd = -1;
+    lock_attempt attempt{lock_state::locked, {}, false, 0};
+    if (const auto found = files.find(_pid_file_name); found != files.end()) {
+        fd = found->second.fd;
+    } else {
+        attempt = try_lock(_pid_file_name);
+        switch (attempt.state) {
+            case lock_state::cannot_open:
+                // Typically no such file, or a missing directory: nothing is
+                // recorded, and the write reports what is wrong with the path.
+                return;
+            case lock_state::busy:
+                throw exception("Process is running", CORE_SOURCE_LOCATION);
+            case lock_state::failed:
+                throw exception("write_pid: flock(): " + system_error_text(attempt.error),
+                                CORE_SOURCE_LOCATION);
+            case lock_state::locked:
+                break;
+        }
+        fd = attempt.fd.get();
+    }
+
+    // After a crash a restarted daemon often gets its old id again (in a
+    // container, or from a supervisor), so the own id counts as stale.
+    const auto pid = read_recorded_pid(fd);
+    if (pid && *pid != ::getpid()) {
+        if (::kill(*pid, 0) == 0) throw exception("Process is running", CORE_SOURCE_LOCATION);
+        const int error = errno;
+        if (error != ESRCH) {
+            const std::string prefix = "write_pid: kill(): ";
+            throw exception(prefix + system_error_text(error), CORE_SOURCE_LOCATION);
+        }
+    }
+
+    if (attempt.fd) files.emplace(_pid_file_name, held_file{attempt.fd.release(), attempt.writable});
+}
+
+void write_pid(const std::string& _pid_file_name)
+{
+    const std::lock_guard guard(held().mutex);
+    auto& files = held().files;
+
+    int fd = -1;
+    lock_attempt attempt{lock_state::locked, {}, false, 0};
+    if (const auto found = files.find(_pid_file_name); found != files.end()) {
+        if (!found->second.writable) throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
+        fd = found->second.fd;
+    } else {
+        attempt = try_lock(_pid_file_name);
+        switch (attempt.state) {
+            case lock_state::cannot_open:
+                throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
+            case lock_state::busy:
+                throw exception("Process is running", CORE_SOURCE_LOCATION);
+            case lock_state::failed:
+                throw exception("write_pid: flock(): " + system_error_text(attempt.error),
+                                CORE_SOURCE_LOCATION);
+            case lock_state::locked:
+                break;
+        }
+        if (!attempt.writable) throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
+        fd = attempt.fd.get();
+    }
+
+    // Truncated only now, under the lock: a caller refused above never
+    // changes the file. An interruption between the two steps leaves an empty
+    // file, which records no process.
+    if (const int error = replace_content(fd, std::to_string(::getpid())); error != 0)
+        throw exception("write_pid: write(): " + system_error_text(error), CORE_SOURCE_LOCATION);
+
+    if (attempt.fd) files.emplace(_pid_file_name, held_file{attempt.fd.release(), true});
+}
+
+}  // namespace detail
+
+}  // namespace zav::libs::core

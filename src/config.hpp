@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+
+namespace zav {
+
+// The daemon's settings, read once from its JSON configuration file and not
+// changed afterwards. Every key is required; there are no defaults.
+struct config
+{
+    // Reads the whole document from the stream. Throws std::runtime_error
+    // "Cannot parse json: ..." when the stream holds no valid JSON, and
+    // zav::libs::core::exception "Config file is invalid: ..." listing every
+    // missing or mistyped setting (one line each), or else every value out
+    // of range (a port outside 1..65535, a timer period, window length or
+    // insert piece size below 1).
+    explicit config(std::istream& _stream);
+
+    struct
+    {
+        std::string host;
+        std::string user;
+        std::string password;
+        std::string database;
+        std::uint32_t port = 0;
+    } dw;
+
+    struct
+    {
+        std::string persistent_data_dir;
+        std::string pidfile_path;
+        bool debug = false;
+        int timer_period_sec = 0;
+        int select_duration_sec = 0;
+        int insert_piece_size = 0;
+    } system;
+};
+
+}  // namespace zav

@@ -1,0 +1,145 @@
+#include "config.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "core/exception.hpp"
+
+namespace {
+
+const std::string complete = R"({
+    // the daemon's settings
+    "dw": {"host": "db.local", "user": "tm", "password": "secret", "database": "rtls", "port": 3306,
+           "comment": "ignored"},
+    "system": {"persistent_data_dir": "/var/lib/trackmend", "pidfile": "/run/trackmend/trackmend.pid",
+               "debug": true, "timer_period_sec": 5, "select_duration_sec": 60.0, "insert_piece_size": 1000},
+    "unused": [1, {"x": null}]
+})";
+
+// The complete document with pieces of text replaced, in order.
+std::string with(std::initializer_list<std::pair<std::string, std::string>> _edits)
+{
+    std::string text = complete;
+    for (const auto& [from, to] : _edits) {
+        const auto at = text.find(from);
+        if (at == std::string::npos) throw std::logic_error("test text not found: " + from);
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string with(const std::string& _from, const std::string& _to) { return with({{_from, _to}}); }
+
+zav::config read(const std::string& _text)
+{
+    std::istringstream stream(_text);
+    return zav::config(stream);
+}
+
+// The message of the configuration error, or what else happened.
+std::string error_of(const std::string& _text)
+{
+    try {
+        read(_text);
+    } catch (const zav::libs::core::exception& e) {
+        return e.get_string_error();
+    } catch (const std::runtime_error& e) {
+        return std::string("runtime_error: ") + e.what();
+    }
+    return "no error";
+}
+
+}  // namespace
+
+TEST(ConfigTest, CompleteFileFillsEveryMember)
+{
+    const zav::config config = read(complete);
+    EXPECT_EQ(config.dw.host, "db.local");
+    EXPECT_EQ(config.dw.user, "tm");
+    EXPECT_EQ(config.dw.password, "secret");
+    EXPECT_EQ(config.dw.database, "rtls");
+    EXPECT_EQ(config.dw.port, 3306u);
+    EXPECT_EQ(config.system.persistent_data_dir, "/var/lib/trackmend");
+    EXPECT_EQ(config.system.pidfile_path, "/run/trackmend/trackmend.pid");
+    EXPECT_TRUE(config.system.debug);
+    EXPECT_EQ(config.system.timer_period_sec, 5);
+    EXPECT_EQ(config.system.select_duration_sec, 60) << "60.0 is an integral number";
+    EXPECT_EQ(config.system.insert_piece_size, 1000);
+
+    EXPECT_EQ(read(with("\"port\": 3306", "\"port\": 65535")).dw.port, 65535u);
+    EXPECT_EQ(read(with("\"port\": 3306", "\"port\": 1")).dw.port, 1u);
+}
+
+TEST(ConfigTest, EveryMissingOrMistypedSettingIsListedInOrder)
+{
+    const std::string prefix = "Config file is invalid: ";
+    EXPECT_EQ(error_of(with("\"port\": 3306", "\"port\": \"12\"")),
+              prefix + "Can not find field <int>: dw.port");
+    EXPECT_EQ(error_of(with("\"debug\": true", "\"debug\": 1")),
+              prefix + "Can not find field <bool>: system.debug");
+    EXPECT_EQ(error_of(with("\"debug\": true", "\"debug\": \"true\"")),
+              prefix + "Can not find field <bool>: system.debug");
+    EXPECT_EQ(error_of(with("\"insert_piece_size\": 1000", "\"insert_piece_size\": 10.5")),
+              prefix + "Can not find field <int>: system.insert_piece_size");
+    EXPECT_EQ(error_of(with("\"pidfile\":", "\"pid_file\":")),
+              prefix + "Can not find field <string>: system.pidfile");
+
+    EXPECT_EQ(error_of(with({{"\"host\": \"db.local\",", ""}, {"\"debug\": true,", ""}})),
+              prefix + "Can not find field <string>: dw.host\nCan not find field <bool>: system.debug");
+
+    const std::string no_dw = with(
+        R"("dw": {"host": "db.local", "user": "tm", "password": "secret", "database": "rtls", "port": 3306,
+           "comment": "ignored"},)",
+        "");
+    EXPECT_EQ(error_of(no_dw), prefix +
+                                   "Can not find object <object>: dw, path: dw.host\n"
+                                   "Can not find object <object>: dw, path: dw.user\n"
+                                   "Can not find object <object>: dw, path: dw.password\n"
+                                   "Can not find object <object>: dw, path: dw.database\n"
+                                   "Can not find object <object>: dw, path: dw.port");
+
+    EXPECT_EQ(error_of(with({{"\"port\": 3306", "\"port\": -1"}, {"\"user\": \"tm\"", "\"user\": 7"}})),
+              prefix + "Can not find field <string>: dw.user")
+        << "values are checked only after every setting was read";
+}
+
+TEST(ConfigTest, ValuesTheDaemonCannotWorkWithAreRefused)
+{
+    const std::string prefix = "Config file is invalid: ";
+    EXPECT_EQ(error_of(with("\"port\": 3306", "\"port\": -1")),
+              prefix + "'dw.port' must be a positive number");
+    EXPECT_EQ(error_of(with("\"port\": 3306", "\"port\": 0")),
+              prefix + "'dw.port' must be a positive number");
+    EXPECT_EQ(error_of(with("\"port\": 3306", "\"port\": 65536")),
+              prefix + "'dw.port' must not be greater than 65535");
+    EXPECT_EQ(error_of(with("\"timer_period_sec\": 5", "\"timer_period_sec\": 0")),
+              prefix + "'system.timer_period_sec' must be a positive number");
+    EXPECT_EQ(error_of(with("\"select_duration_sec\": 60.0", "\"select_duration_sec\": -60")),
+              prefix + "'system.select_duration_sec' must be a positive number");
+    EXPECT_EQ(error_of(with("\"insert_piece_size\": 1000", "\"insert_piece_size\": 0")),
+              prefix + "'system.insert_piece_size' must be a positive number");
+    EXPECT_EQ(
+        error_of(with({{"\"port\": 3306", "\"port\": 0"},
+                       {"\"insert_piece_size\": 1000", "\"insert_piece_size\": 0"}})),
+        prefix + "'dw.port' must be a positive number\n'system.insert_piece_size' must be a positive number");
+
+    try {
+        read(with("\"port\": 3306", "\"port\": 0"));
+        FAIL() << "port 0 accepted";
+    } catch (const zav::libs::core::exception& e) {
+        EXPECT_EQ(e.get_source_location().short_function(), "zav::config::config");
+    }
+}
+
+TEST(ConfigTest, TextThatIsNoJsonIsAParseError)
+{
+    for (const std::string text : {"", "{\"dw\": ", "not json"})
+        EXPECT_EQ(error_of(text).rfind("runtime_error: Cannot parse json: ", 0), 0u)
+            << "input '" << text << "'";
+    EXPECT_EQ(
+        error_of("[]").rfind("Config file is invalid: Can not find object <object>: dw, path: dw.host\n", 0),
+        0u);
+}
