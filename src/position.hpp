@@ -3,6 +3,8 @@
 #include "core/timestamp.hpp"
 
 #include <boost/optional.hpp>
+// Boost 1.74's optional.hpp uses version<> without including it.
+#include <boost/serialization/version.hpp>
 #include <boost/serialization/optional.hpp>
 #include <boost/serialization/string.hpp>
 

@@ -1,0 +1,156 @@
+#include "csv_application.hpp"
+
+#include "csv_position_parser.hpp"
+#include "output_file.hpp"
+#include "positions_post_processor.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zav {
+
+namespace {
+
+// Far enough ahead of every real position that a piece ending with it
+// processes all of them, while it is held back itself and never written.
+constexpr std::chrono::milliseconds flush_advance{1000000};
+
+constexpr std::size_t max_reserved = 1000000;
+
+// Refuses to run when both names reach the same file (the same path, another
+// path, a symbolic or a hard link): the output would replace the input and
+// the final deletion would remove the output.
+void refuse_same_file(const std::string& _input, const std::string& _output)
+{
+    struct stat input_info {};
+    struct stat output_info {};
+    const bool same = _input == _output ||
+                      (::stat(_input.c_str(), &input_info) == 0 && ::stat(_output.c_str(), &output_info) == 0 &&
+                       input_info.st_dev == output_info.st_dev && input_info.st_ino == output_info.st_ino);
+    if (same)
+        throw std::runtime_error("input file \"" + _input + "\" and output file \"" + _output +
+                                 "\" are the same file");
+}
+
+position make_flush_position(const positions_vector& _positions)
+{
+    // The newest, not the last: newly read positions need not be in time order.
+    position flush = *std::max_element(_positions.begin(), _positions.end(),
+                                       positions_post_processor::timestamp_less);
+    flush.ts += flush_advance;
+    return flush;
+}
+
+}  // namespace
+
+bool csv_application::run(const std::string& _input_positions_file, const std::string& _output_positions_file,
+                          bool _save_input_files, int _piece_size)
+{
+    if (_piece_size < 1) {
+        std::cerr << "trackmend: the piece size must be at least 1, not " << _piece_size << "\n";
+        return false;
+    }
+    try {
+        refuse_same_file(_input_positions_file, _output_positions_file);
+        // The input is opened first: when it cannot be read, no output is
+        // created at all.
+        csv_line_reader infile(_input_positions_file);
+        output_file outfile(_output_positions_file);
+        csv_position_writer writer(outfile);
+
+        positions_post_processor::additional_data data;
+        m_positions.clear();
+        bool flushed = false;
+        for (;;) {
+            // The held-back positions of the previous piece come first; the
+            // pipeline needs them again to process them.
+            m_positions = std::move(data.not_processed_positions);
+            data.not_processed_positions.clear();
+            // One allocation per piece instead of a chain of doublings that
+            // move every position again; huge piece sizes still grow on demand.
+            m_positions.reserve(m_positions.size() + std::min<std::size_t>(_piece_size, max_reserved) + 1);
+            if (!get_positions_from_file(_piece_size, infile))
+                return false;
+            if (infile.at_end()) {
+                // The flush runs once, after the last line was read; the piece
+                // it ends holds back only the flush position.
+                if (flushed || m_positions.empty())
+                    break;
+                m_positions.push_back(make_flush_position(m_positions));
+                flushed = true;
+            }
+            auto result = positions_post_processor::process_positions(data, std::move(m_positions));
+            m_positions.clear();
+            m_filtered_positions = std::move(result.processed_positions);
+            data = std::move(result.additional_data_);
+            if (!append_filtered_position_to_file(writer))
+                return false;
+        }
+
+        try {
+            writer.flush();
+            // Synced when the input, the only other copy, is deleted next.
+            outfile.commit(!_save_input_files);
+        } catch (const std::exception& e) {
+            std::cerr << "Error writing file (" << e.what() << ")\n";
+            return false;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "trackmend: " << e.what() << "\n";
+        return false;
+    }
+
+    if (!_save_input_files && ::unlink(_input_positions_file.c_str()) != 0) {
+        std::cerr << "trackmend: the output is complete, but input file \"" << _input_positions_file
+                  << "\" cannot be deleted: " << std::strerror(errno) << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _input_positions_file)
+{
+    try {
+        for (int added = 0; added < _amount;) {
+            const auto line = _input_positions_file.next_line();
+            if (!line)
+                break;
+            if (auto parsed = parse_csv_position(*line)) {
+                m_positions.push_back(std::move(*parsed));
+                ++added;
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        std::cerr << "trackmend: " << e.what() << "\n";
+        return false;
+    }
+}
+
+bool csv_application::append_filtered_position_to_file(csv_position_writer& _output_positions_file) const
+{
+    try {
+        for (const auto& p : m_filtered_positions)
+            _output_positions_file.write(p);
+        return true;
+    } catch (const std::exception& e) {
+        std::cerr << "Error writing file (" << e.what() << ")\n";
+        return false;
+    }
+}
+
+timestamp csv_application::make_timestamp(const std::string& _json_string) const
+{
+    const auto ts = parse_csv_timestamp(_json_string);
+    if (!ts)
+        throw std::logic_error("timestamp: \"" + _json_string + "\" is invalid!");
+    return *ts;
+}
+
+}  // namespace zav

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "csv_line_reader.hpp"
+#include "csv_position_writer.hpp"
+#include "position.hpp"
+
+#include <string>
+
+namespace zav {
+
+// Batch mode: post-processes a pipe-separated file of raw positions into a
+// file of processed positions, piece by piece, with the pipeline's carry-over
+// handed from each piece to the next. Messages go to standard error.
+class csv_application {
+public:
+    csv_application() = default;
+    ~csv_application() = default;
+
+    // Reads _input_positions_file in pieces of _piece_size newly read valid
+    // positions (plus the positions held back from the previous piece) and
+    // writes every valid input position exactly once, filtered, together with
+    // the synthetic gap positions. _output_positions_file appears only when
+    // complete; without _save_input_files the input is deleted after that.
+    // Returns true only after a complete run; on false the reason has been
+    // written to standard error, the input is kept and no output file was
+    // created (an older file of that name stays as it was).
+    bool run(const std::string& _input_positions_file, const std::string& _output_positions_file,
+             bool _save_input_files, int _piece_size);
+
+    // Appends up to _amount newly read valid positions to m_positions;
+    // malformed lines are skipped and do not count. Stops before reading a
+    // further line once _amount positions were added, so every line is read
+    // once over the whole run. False, with the reason on standard error, when
+    // reading failed.
+    bool get_positions_from_file(int _amount, csv_line_reader& _input_positions_file);
+
+    // Writes all of m_filtered_positions. False, with "Error writing file"
+    // and the reason on standard error, when writing failed.
+    bool append_filtered_position_to_file(csv_position_writer& _output_positions_file) const;
+
+    // Parses an input time text; throws std::logic_error
+    // (timestamp: "<text>" is invalid!) when it does not parse.
+    timestamp make_timestamp(const std::string& _json_string) const;
+
+private:
+    positions_vector m_positions;
+    positions_vector m_filtered_positions;
+};
+
+}  // namespace zav

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zav {
+
+// Reads a text file line by line through one large buffer. Lines end at '\n';
+// a last line without one is still a line. Failures throw std::runtime_error
+// naming the file and the system's reason.
+class csv_line_reader {
+public:
+    // Opens _path for reading; throws when it cannot be opened or is a
+    // directory.
+    explicit csv_line_reader(const std::string& _path);
+    ~csv_line_reader();
+
+    csv_line_reader(const csv_line_reader&) = delete;
+    csv_line_reader& operator=(const csv_line_reader&) = delete;
+
+    // The next line without its '\n', or empty at the end of the file. The
+    // view stays valid until the next call. Lines longer than
+    // max_line_length are skipped whole: no line of this format is that
+    // long, and holding one would let a file without line ends fill memory.
+    std::optional<std::string_view> next_line();
+
+    // True once next_line() has reported the end of the file.
+    bool at_end() const { return m_at_end; }
+
+    static constexpr std::size_t max_line_length = 16 * 1024 * 1024;
+
+private:
+    // Reads more bytes behind the unconsumed rest; false at the end of the file.
+    bool fill();
+    [[noreturn]] void fail(int _errno) const;
+
+    std::string m_path;
+    int m_fd = -1;
+    std::vector<char> m_buffer;
+    std::size_t m_begin = 0;  // first unconsumed byte
+    std::size_t m_end = 0;    // one past the last byte read
+    bool m_eof = false;
+    bool m_at_end = false;
+};
+
+}  // namespace zav

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "position.hpp"
+
+#include <optional>
+#include <string_view>
+
+namespace zav {
+
+// Parsers of the pipe-separated batch input. They keep the semantics of the
+// C library calls the format was defined with (std::stoi for numbers, sscanf
+// "%d-%d-%d %d:%d:%fZ" and timegm for times) without their cost: no stream,
+// no allocation except the position's own strings.
+
+// The leading integer of _text as std::stoi reads it in base 10: leading white
+// space and one sign allowed, at least one digit, trailing characters
+// ignored. Empty when there is no digit or the value does not fit an int.
+std::optional<int> parse_stoi_like(std::string_view _text);
+
+// A time "YYYY-MM-DD hh:mm:ss.fff" read as UTC. Each number may carry leading
+// white space and a sign, the blank may be any run of white space, anything
+// after the seconds is ignored. The seconds are a 32-bit float: whole seconds
+// truncated toward zero, milliseconds = roundf(fraction * 1000) in single
+// precision, so a fraction that rounds to 1000 ms gives the next second.
+// Out-of-range fields are normalised as timegm does (month 13 is January of
+// the next year). Empty when the text does not parse or the instant is not
+// representable.
+std::optional<timestamp> parse_csv_timestamp(std::string_view _text);
+
+// One input line (without its line end) as a position, or empty when the line
+// is to be skipped: too few fields, kind (field 9) not exactly "UWB", a time
+// that does not parse, or a number field that is neither "\N" nor a number.
+// trackable_id stays 0; anything after a sixteenth field is ignored.
+std::optional<position> parse_csv_position(std::string_view _line);
+
+}  // namespace zav

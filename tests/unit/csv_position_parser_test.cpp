@@ -1,0 +1,147 @@
+#include "csv_position_parser.hpp"
+
+#include <boost/optional/optional_io.hpp>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <string>
+
+using namespace zav;
+using std::chrono::milliseconds;
+
+namespace {
+
+// The time text read literally as the batch format defines it: sscanf, a
+// float for the seconds, roundf in single precision, timegm.
+std::optional<long long> literal_time(const std::string& _text)
+{
+    int year, month, day, hour, minute;
+    float seconds;
+    if (std::sscanf(_text.c_str(), "%d-%d-%d %d:%d:%fZ", &year, &month, &day, &hour, &minute, &seconds) < 6)
+        return std::nullopt;
+    tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = static_cast<int>(seconds);
+    fields.tm_isdst = -1;
+    const float fraction = seconds - static_cast<float>(fields.tm_sec);
+    const auto ms = static_cast<unsigned>(std::roundf(fraction * 1000.0f));
+    return static_cast<long long>(timegm(&fields)) * 1000 + ms;
+}
+
+long long count(const std::optional<timestamp>& _ts)
+{
+    return _ts->get_time_since_epoch().count();
+}
+
+const std::string valid_line =
+    "T1|AA:BB|2024-05-01 12:00:00.007|1|f|\\N|\\N|\\N|UWB|10|-5|\\N|A|\\N|0";
+
+}  // namespace
+
+TEST(CsvPositionParserTest, NumbersFollowStoi)
+{
+    EXPECT_EQ(parse_stoi_like("42"), 42);
+    EXPECT_EQ(parse_stoi_like("  \t-17xyz"), -17) << "leading blanks, sign, trailing text ignored";
+    EXPECT_EQ(parse_stoi_like("+8"), 8);
+    EXPECT_EQ(parse_stoi_like("2147483647"), 2147483647);
+    EXPECT_EQ(parse_stoi_like("-2147483648"), -2147483647 - 1);
+    EXPECT_EQ(parse_stoi_like("007"), 7);
+    for (const char* bad : {"", " ", "x1", "- 1", "+-1", "2147483648", "-2147483649", "99999999999999999999999"})
+        EXPECT_EQ(parse_stoi_like(bad), std::nullopt) << '"' << bad << '"';
+}
+
+TEST(CsvPositionParserTest, TimesAsTheFormatDefinesThem)
+{
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.007")), 1714564800007);
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.007Z")), 1714564800007);
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.5")), 1714564800500) << "no Z needed";
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 \t 12:00:00")), 1714564800000) << "any run of blanks";
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:59.9996")), 1714564860000) << "rounds to next second";
+    EXPECT_EQ(count(parse_csv_timestamp("2023-13-01 00:00:00")), 1704067200000) << "month 13 is January";
+    EXPECT_EQ(count(parse_csv_timestamp("2024-03-00 00:00:00")), count(parse_csv_timestamp("2024-02-29 00:00:00")));
+    for (const char* bad : {"", "2024-05-01T12:00:00", "2024-05-01 12:00", "2024/05/01 12:00:00",
+                            "2024-05-01 12:00:xx", "2024-05-01 12:00:inf", "2024-05-01 12:00:nan",
+                            "2147483647-05-01 12:00:00", "2024-05-01 12:00:1e30"})
+        EXPECT_EQ(parse_csv_timestamp(bad), std::nullopt) << '"' << bad << '"';
+}
+
+TEST(CsvPositionParserTest, TimesMatchSscanfAndTimegmOnRandomFields)
+{
+    std::mt19937 random(7);
+    auto pick = [&](int _low, int _high) { return std::uniform_int_distribution<int>(_low, _high)(random); };
+    const char* blanks[] = {" ", "  ", "\t", " \t "};
+    for (int i = 0; i < 20000; ++i) {
+        char text[128];
+        // Out-of-range months, days, hours and seconds included: both sides
+        // must normalise them the same way.
+        std::snprintf(text, sizeof text, "%d-%d-%d%s%d:%d:%d.%0*d%s", pick(1970, 2200), pick(-3, 27),
+                      pick(-5, 70), blanks[pick(0, 3)], pick(0, 30), pick(0, 75), pick(0, 70), pick(1, 7),
+                      pick(0, 9999999), pick(0, 1) ? "Z" : "");
+        const auto literal = literal_time(text);
+        const auto fast = parse_csv_timestamp(text);
+        ASSERT_TRUE(literal && fast) << text;
+        ASSERT_EQ(count(fast), *literal) << text;
+    }
+}
+
+TEST(CsvPositionParserTest, LineFields)
+{
+    const auto p = parse_csv_position(valid_line);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->trackable_id, 0);
+    EXPECT_EQ(p->trackable_uid, "T1");
+    EXPECT_EQ(p->mac_address, std::string("AA:BB"));
+    EXPECT_EQ(p->ts, timestamp(milliseconds(1714564800007)));
+    EXPECT_EQ(p->x, 10);
+    EXPECT_EQ(p->y, -5);
+    EXPECT_EQ(p->z, boost::none);
+    EXPECT_EQ(p->area_uid, std::string("A"));
+    EXPECT_EQ(p->project_uid, std::string("\\N")) << "text fields keep \\N as text";
+    EXPECT_EQ(p->inactive, short(0));
+
+    const auto empty_texts = parse_csv_position("||2024-05-01 12:00:00|1|f|\\N|\\N|\\N|UWB|\\N|\\N|\\N|||\\N");
+    ASSERT_TRUE(empty_texts);
+    EXPECT_EQ(empty_texts->trackable_uid, "");
+    EXPECT_EQ(empty_texts->mac_address, std::string(""));
+    EXPECT_EQ(empty_texts->x, boost::none);
+    EXPECT_EQ(empty_texts->inactive, boost::none);
+
+    EXPECT_TRUE(parse_csv_position(valid_line + "|extra|fields")) << "fields after the fifteenth are ignored";
+    EXPECT_TRUE(parse_csv_position(valid_line + "|"));
+    EXPECT_TRUE(parse_csv_position(valid_line + "\r")) << "CR LF line ends";
+    EXPECT_EQ(parse_csv_position(valid_line.substr(0, valid_line.size() - 1) + "\\N\r")->inactive, boost::none);
+    EXPECT_EQ(parse_csv_position(valid_line.substr(0, valid_line.size() - 1) + " 12abc")->inactive, short(12));
+}
+
+TEST(CsvPositionParserTest, SkippedLines)
+{
+    auto with_field = [](int _index, const std::string& _value) {
+        std::string line;
+        std::string_view rest = valid_line;
+        for (int i = 0; i < 15; ++i) {
+            const auto end = rest.find('|');
+            const auto field = rest.substr(0, end);
+            line += (i == _index ? _value : std::string(field)) + (i < 14 ? "|" : "");
+            rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        }
+        return line;
+    };
+    ASSERT_TRUE(parse_csv_position(with_field(0, "T1")));
+    EXPECT_FALSE(parse_csv_position(with_field(8, "BLE"))) << "kind must be UWB";
+    EXPECT_FALSE(parse_csv_position(with_field(8, "UWB "))) << "kind must be exactly UWB";
+    EXPECT_FALSE(parse_csv_position(with_field(9, ""))) << "empty x";
+    EXPECT_FALSE(parse_csv_position(with_field(10, "abc"))) << "y not a number";
+    EXPECT_FALSE(parse_csv_position(with_field(11, "\\N "))) << "z neither null nor number";
+    EXPECT_FALSE(parse_csv_position(with_field(9, "3000000000"))) << "x beyond int";
+    EXPECT_FALSE(parse_csv_position(with_field(2, "2024-05-01T12:00:00"))) << "T separator";
+    EXPECT_FALSE(parse_csv_position(with_field(14, ""))) << "empty last field";
+    EXPECT_FALSE(parse_csv_position(valid_line.substr(0, valid_line.rfind('|')))) << "14 fields";
+    EXPECT_FALSE(parse_csv_position(""));
+}

@@ -1,0 +1,127 @@
+#include "csv_position_writer.hpp"
+
+#include "support/positions.hpp"
+
+#include <boost/optional/optional_io.hpp>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+
+using namespace zav;
+using zav::test::ms;
+using zav::test::pos;
+
+namespace {
+
+std::string read_file(const std::filesystem::path& _path)
+{
+    std::ifstream in(_path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+class OutputFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = std::filesystem::temp_directory_path() / ("output_file_test." + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    std::size_t files_in_dir() const
+    {
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(m_dir), std::filesystem::directory_iterator()));
+    }
+
+    std::filesystem::path m_dir;
+};
+
+}  // namespace
+
+TEST(CsvPositionWriterTest, FixedWidthLine)
+{
+    position p = pos("T1", ms(1714564800007), 10, -5);
+    p.area_uid = "A";
+    p.inactive = 0;
+    EXPECT_EQ(csv_position_writer::format(p), std::string(20, ' ') + "T1|" + std::string(10, ' ') +
+                                                  "\\N|2024-05-01 12:00:00.007000|     10|     -5|     \\N|" +
+                                                  std::string(21, ' ') + "A|" + std::string(20, ' ') +
+                                                  "\\N|      0\n");
+
+    position wide = pos("a-uid-longer-than-twenty-two", ms(0), -1234567890, 7);
+    wide.mac_address = "D8:80:39:D8:42:9E";
+    wide.z = 1200;
+    wide.area_uid = "";
+    wide.project_uid = "\\N";
+    wide.inactive = -32768;
+    EXPECT_EQ(csv_position_writer::format(wide),
+              "a-uid-longer-than-twenty-two|D8:80:39:D8:42:9E|1970-01-01 00:00:00.000000|-1234567890|      7|"
+              "   1200|" +
+                  std::string(22, ' ') + "|" + std::string(20, ' ') + "\\N| -32768\n")
+        << "long texts are not cut; empty texts are blanks only";
+}
+
+TEST(CsvPositionWriterTest, TimeMatchesTheTimestampTextForm)
+{
+    std::mt19937_64 random(3);
+    // Up to the year 9999, plus the edges of days, months and leap years.
+    std::uniform_int_distribution<long long> counts(0, 253402300799999);
+    std::vector<long long> samples = {0, 951782400000, 951868799999, 4107542400000, 253402300799999};
+    for (int i = 0; i < 20000; ++i)
+        samples.push_back(counts(random));
+    for (const long long c : samples) {
+        const timestamp ts{ms(c)};
+        const std::string line = csv_position_writer::format(pos("T", ms(c)));
+        ASSERT_EQ(line.substr(36, 26), ts.to_iso_8601_string(true) + "000") << c;
+    }
+}
+
+TEST_F(OutputFileTest, AppearsOnlyWhenCommitted)
+{
+    const auto path = m_dir / "out.csv";
+    std::ofstream(path) << "old content\n";
+    {
+        output_file file(path.string());
+        csv_position_writer writer(file);
+        for (int i = 0; i < 20000; ++i)
+            writer.write(pos("T1", ms(1714564800000 + i), i, i));
+        writer.flush();
+        EXPECT_EQ(read_file(path), "old content\n") << "the old file stays until the commit";
+        file.commit(true);
+    }
+    const std::string content = read_file(path);
+    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 20000);
+    EXPECT_EQ(files_in_dir(), 1u) << "no temporary file left";
+
+    {
+        output_file abandoned((m_dir / "other.csv").string());
+        abandoned.write("partial");
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "other.csv"));
+    EXPECT_EQ(files_in_dir(), 1u) << "an abandoned file leaves nothing behind";
+}
+
+TEST_F(OutputFileTest, FailuresNameTheFileAndTheReason)
+{
+    const auto missing_dir = (m_dir / "no-such-dir" / "out.csv").string();
+    try {
+        output_file file(missing_dir);
+        FAIL() << "creating in a missing directory must throw";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find(missing_dir), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos) << e.what();
+    }
+
+    std::filesystem::create_directories(m_dir / "a-directory" / "inside");
+    output_file onto_directory((m_dir / "a-directory").string());
+    onto_directory.write("x");
+    EXPECT_THROW(onto_directory.commit(false), std::runtime_error);
+    EXPECT_TRUE(std::filesystem::is_directory(m_dir / "a-directory" / "inside"));
+}

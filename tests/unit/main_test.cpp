@@ -1,0 +1,145 @@
+// The trackmend executable from the command line: options, usage text, exit
+// statuses and what happens to the files.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string valid_lines =
+    "T1|\\N|2024-05-01 12:00:00.000|1|f|\\N|\\N|\\N|UWB|10|20|1|A|P|0\n"
+    "T1|\\N|2024-05-01 12:00:02.000|2|f|\\N|\\N|\\N|UWB|30|40|1|A|P|0\n"
+    "T1|\\N|2024-05-01 12:00:30.000|3|f|\\N|\\N|\\N|BLE|30|40|1|A|P|0\n";
+
+struct outcome {
+    int status;
+    std::string err;
+};
+
+class MainTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("main_test." + std::to_string(::getpid()));
+        fs::create_directories(m_dir);
+        m_in = path("in.csv");
+        std::ofstream(m_in) << valid_lines;
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string path(const std::string& _name) const { return (m_dir / _name).string(); }
+
+    // Runs trackmend with _arguments (shell words) inside the test directory;
+    // _prefix runs before it in the same shell.
+    outcome trackmend(const std::string& _arguments, const std::string& _prefix = "") const
+    {
+        const std::string err = path("stderr.txt");
+        const std::string command = "cd '" + m_dir.string() + "' && " + _prefix + " '" TRACKMEND_BINARY "' " +
+                                    _arguments + " 2>'" + err + "' >/dev/null";
+        const int raw = std::system(("sh -c \"" + command + "\"").c_str());
+        std::ifstream in(err);
+        std::stringstream text;
+        text << in.rdbuf();
+        fs::remove(err);
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
+    }
+
+    std::size_t entries() const
+    {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()));
+    }
+
+    fs::path m_dir;
+    std::string m_in;
+};
+
+}  // namespace
+
+TEST_F(MainTest, UsageAndOptionErrors)
+{
+    const std::string usage = "Usage:\ntrackmend -i <file> -o <file> [-s]\n";
+    for (const char* args : {"", "-i in.csv", "-o out.csv", "-i '' -o out.csv", "-c '' -i in.csv"}) {
+        const auto r = trackmend(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, usage) << args;
+    }
+    for (const char* args : {"-x -i in.csv -o out.csv", "-i in.csv -o"}) {
+        const auto r = trackmend(args);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_NE(r.err.find("option"), std::string::npos) << "getopt's diagnostic: " << r.err;
+    }
+    for (const char* bad : {"abc", "0", "-3", "' '", "99999999999"}) {
+        const auto r = trackmend(std::string("-i in.csv -o out.csv -p ") + bad);
+        EXPECT_EQ(r.status, 1) << "-p " << bad;
+        EXPECT_NE(r.err.find("piece size"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(fs::exists(m_in)) << "no option error touches the input";
+    EXPECT_EQ(entries(), 1u) << "no option error creates a file";
+}
+
+TEST_F(MainTest, BatchRuns)
+{
+    auto r = trackmend("-i in.csv -o out.csv -s -p ' 2x'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(m_in)) << "-s keeps the input";
+    std::ifstream out(path("out.csv"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(out, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u) << "two positions and one synthetic between them";
+    EXPECT_EQ(lines[1].substr(36, 26), "2024-05-01 12:00:01.000000");
+    EXPECT_EQ(lines[1].substr(63, 15), "     20|     30") << "halfway between (10,20) and (30,40)";
+
+    r = trackmend("-c '' -i in.csv -o out2.csv -p ''");
+    EXPECT_EQ(r.status, 0) << "empty -c and -p: batch mode, default piece size; " << r.err;
+    EXPECT_FALSE(fs::exists(m_in)) << "without -s the input is deleted";
+    EXPECT_EQ(fs::file_size(path("out2.csv")), fs::file_size(path("out.csv")));
+}
+
+TEST_F(MainTest, ContinuousModeIgnoresTheBatchOptions)
+{
+    trackmend("-c missing-config.json -i in.csv -o out.csv");
+    EXPECT_TRUE(fs::exists(m_in));
+    EXPECT_FALSE(fs::exists(path("out.csv")));
+}
+
+TEST_F(MainTest, FailedRunsExitNonZeroAndLoseNothing)
+{
+    auto r = trackmend("-i missing.csv -o out.csv");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("missing.csv"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(path("out.csv")));
+
+    fs::create_symlink("in.csv", path("alias.csv"));
+    r = trackmend("-i in.csv -o alias.csv");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("same file"), std::string::npos) << r.err;
+    EXPECT_EQ(fs::file_size(m_in), valid_lines.size()) << "the input is untouched";
+
+    r = trackmend("-i in.csv -o no-such-dir/out.csv");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("no-such-dir/out.csv"), std::string::npos) << r.err;
+
+    // A file size limit makes writing the output fail part way.
+    std::ofstream big(m_in);
+    for (int i = 0; i < 2000; ++i)
+        big << "T1|\\N|2024-05-01 12:" << (10 + i / 200) << ":" << (10 + i % 200 / 5) << "." << (i % 5) * 200
+            << "|1|f|\\N|\\N|\\N|UWB|10|20|1|A|P|0\n";
+    big.close();
+    r = trackmend("-i in.csv -o out.csv", "trap '' XFSZ; ulimit -f 64;");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("Error writing file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("out.csv"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(m_in)) << "a failed write keeps the input";
+    EXPECT_FALSE(fs::exists(path("out.csv")));
+    EXPECT_EQ(entries(), 2u) << "no temporary file left behind";
+}
