@@ -1,0 +1,18 @@
+#pragma once
+
+#include "positions_post_processor.hpp"
+
+namespace zav {
+
+// Ascending by time; equal times keep their order, which is one of the orders
+// an unstable sort may give. Moves no position when the list is in order
+// already, as a piece usually is.
+positions_post_processor::positions sorted_by_time(positions_post_processor::positions _positions);
+
+// Both inputs ascending by time; the result too. Merges in place from the back
+// when _positions has room, as a piece's buffer has after its held-back part
+// was cut off.
+positions_post_processor::positions merged_by_time(positions_post_processor::positions _positions,
+                                                   positions_post_processor::positions _others);
+
+}  // namespace zav
