@@ -1,0 +1,159 @@
+#include "database_impl.hpp"
+
+#include "located_errors.hpp"
+#include "raw_position_reader.hpp"
+#include "trailing_second_trim.hpp"
+
+#include "core/exception.hpp"
+
+#include "mariadb++/result_set.hpp"
+
+#include <boost/format.hpp>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace zav {
+
+namespace {
+
+// utf8mb4 rather than the 3-byte utf8: uids and areas may hold any Unicode
+// character, and a 4-byte one sent over a utf8 session is rejected by the
+// server, which would fail the write of its batch on every retry.
+constexpr const char* connection_charset = "utf8mb4";
+constexpr std::chrono::seconds connect_retry_interval(5);
+constexpr std::chrono::milliseconds signal_poll_interval(100);
+
+// Raw times may carry microseconds, but the store's instants are whole
+// milliseconds (truncated), so the window bounds compare truncated times:
+// "later than t" is ts >= t + 1 ms, and "not later than t" is ts < t + 1 ms.
+// Compared on the raw value instead, a row at .007999 would count as later
+// than the window that ended at its own instant .007, and be read twice.
+constexpr std::chrono::milliseconds one_millisecond(1);
+
+// Waits the retry interval, or less once a termination signal has arrived,
+// so that shutting down never waits for the interval to run out.
+void wait_before_retry(const database_impl::signals_handle& _signals)
+{
+    const auto until = std::chrono::steady_clock::now() + connect_retry_interval;
+    while (!_signals.signal_is_received() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(signal_poll_interval);
+}
+
+}  // namespace
+
+database_impl::database_impl(const std::string& _host_name, const std::string& _user_name,
+                             const std::string& _password, const std::string& _schema, unsigned int _port,
+                             const signals_handle& _signals, const logger& _logger, int _insert_piece_size,
+                             const std::string& _persistent_data_dir)
+    : m_logger(_logger)
+    , m_insert_piece_size(_insert_piece_size)
+    , m_persistent_data_file(_persistent_data_dir + "/database.bin")
+{
+    if (m_insert_piece_size < 1)
+        throw libs::core::exception(
+            (boost::format("insert_piece_size must be at least 1, not %1%") % m_insert_piece_size).str(),
+            CORE_SOURCE_LOCATION);
+
+    for (;;) {
+        const bool connected = m_logger.execute([&] {
+            m_account = mariadb::account::create(_host_name, _user_name, _password, _schema, _port, "");
+            m_connection = mariadb::connection::create(m_account);
+            m_connection->set_charset(connection_charset);
+        });
+        if (connected)
+            return;
+        if (_signals.signal_is_received())
+            throw libs::core::exception("Interrupted", CORE_SOURCE_LOCATION);
+        wait_before_retry(_signals);
+    }
+}
+
+database_impl::timestamp database_impl::to_timestamp(const mariadb::date_time& _date_time, int _microseconds)
+{
+    using namespace std::chrono;
+    // The calendar arithmetic of timegm, without its cost per row: fields out
+    // of range (a day 0, a second 60) carry over the same way.
+    const year_month month_start = year(_date_time.year()) / January + months(_date_time.month() - 1);
+    const sys_days day = sys_days(month_start / 1) + days(_date_time.day() - 1);
+    const milliseconds count = duration_cast<milliseconds>(day.time_since_epoch()) + hours(_date_time.hour())
+        + minutes(_date_time.minute()) + seconds(_date_time.second()) + milliseconds(_microseconds / 1000);
+    return timestamp(count);
+}
+
+boost::optional<database_impl::timestamp> database_impl::query_single_timestamp(const std::string& _sql) const
+{
+    auto rows = m_connection->query(_sql);
+    if (!rows->next() || rows->get_is_null("ts") || rows->get_is_null("microseconds"))
+        return boost::none;
+    return to_timestamp(rows->get_date_time("ts"), rows->get_signed32("microseconds"));
+}
+
+boost::optional<database_impl::timestamp> database_impl::get_last_position_timestamp() const
+{
+    auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        return query_single_timestamp(R"(
+                SELECT
+                    max( ts ) as ts
+                  , microsecond( max( ts ) ) AS microseconds
+                FROM positions
+                ;
+)");
+    });
+}
+
+boost::optional<database_impl::timestamp> database_impl::get_first_raw_position_timestamp() const
+{
+    auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        return query_single_timestamp(R"(
+                SELECT
+                    min( ts ) as ts
+                  , microsecond( min( ts ) ) AS microseconds
+                FROM positions_raw
+                ;
+            )");
+    });
+}
+
+boost::optional<database_impl::timestamp> database_impl::get_next_raw_position_timestamp(timestamp _timestamp) const
+{
+    auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        return query_single_timestamp((boost::format(R"(
+                        SELECT
+                            min( ts ) as ts
+                          , microsecond( min( ts ) ) AS microseconds
+                        FROM positions_raw
+                        WHERE
+                            ts >= '%1%' and type != 'HB'
+                        ;
+                    )") % (_timestamp + one_millisecond).to_iso_8601_string(true))
+                                          .str());
+    });
+}
+
+positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::seconds _duration) const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        const timestamp until = _from + std::chrono::milliseconds(_duration);
+        auto rows = m_connection->query((boost::format(R"(
+                        SELECT
+                            *
+                          , microsecond( ts ) as microseconds
+                        FROM
+                            positions_raw
+                        WHERE
+                                ts >= '%1%' and ts < '%2%'
+                            and type != 'HB'
+                        ;
+                    )") % (_from + one_millisecond).to_iso_8601_string(true)
+                                         % (until + one_millisecond).to_iso_8601_string(true))
+                                            .str());
+        return trim_trailing_second(read_raw_positions(*rows, m_logger));
+    });
+}
+
+}  // namespace zav

@@ -1,0 +1,368 @@
+#include "database_impl.hpp"
+#include "pending_insert_file.hpp"
+
+#include "core/core.hpp"
+#include "core/exception.hpp"
+#include "core/logger.hpp"
+
+#include "support/log_capture.hpp"
+#include "support/mariadb_test_server.hpp"
+#include "support/positions.hpp"
+
+#include <boost/filesystem.hpp>
+#include <boost/optional/optional_io.hpp>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <thread>
+
+namespace zav::libs::core {
+// Readable expectations on optional timestamps.
+inline std::ostream& operator<<(std::ostream& _os, const timestamp& _ts)
+{
+    return _os << _ts.to_iso_8601_string(true);
+}
+}  // namespace zav::libs::core
+
+using trackmend_test::mariadb_test_server;
+using zav::test::ms;
+using zav::test::pos;
+
+namespace {
+
+// 2024-05-01 12:00:00.000 UTC
+constexpr long long noon = 1714564800000;
+
+class DatabaseImplTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto server = mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
+        if (!server)
+            GTEST_SKIP() << mariadb_test_server::skip_message;
+        m_server = *server;
+        m_sql = m_server.connect();
+        m_sql->execute("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw");
+        m_dir = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("store-%%%%-%%%%");
+        boost::filesystem::create_directories(m_dir);
+        m_core = zav::libs::core::core::create(m_logger);
+        m_loop = m_core->create_events_loop("main");
+        m_signals = m_loop->stop_on_signals();
+    }
+
+    void TearDown() override
+    {
+        m_signals.reset();
+        m_loop.reset();
+        m_core.reset();
+        if (!m_dir.empty())
+            boost::filesystem::remove_all(m_dir);
+        if (m_sql)
+            m_sql->execute("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw");
+    }
+
+    std::unique_ptr<zav::database_impl> make_store(int _piece_size = 1000, unsigned int _port = 0)
+    {
+        return std::make_unique<zav::database_impl>(m_server.host, m_server.user, m_server.password,
+                                                    m_server.schema, _port != 0 ? _port : m_server.port,
+                                                    *m_signals, m_logger, _piece_size, m_dir.string());
+    }
+
+    std::string pending_file() const { return (m_dir / "database.bin").string(); }
+
+    void insert_raw(const std::string& _uid, const std::string& _ts, const std::string& _type = "P", int _x = 1)
+    {
+        m_sql->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, x, y, type) VALUES (1, '" + _uid
+                       + "', '" + _ts + "', " + std::to_string(_x) + ", 2, '" + _type + "')");
+    }
+
+    // Statements of a kind run by the server since it started, all sessions.
+    long long server_count(const std::string& _status)
+    {
+        auto rows = m_sql->query("SHOW GLOBAL STATUS LIKE '" + _status + "'");
+        EXPECT_TRUE(rows->next());
+        return std::stoll(rows->get_string("Value"));
+    }
+
+    // positions as the ten written columns, ordered by time and uid.
+    zav::positions_vector stored_positions()
+    {
+        auto rows = m_sql->query("SELECT CAST(trackable_id AS CHAR) AS trackable_id, trackable_uid, mac_address, ts, microsecond(ts) AS us, x, "
+                                 "y, z, area_uid, project_uid, CAST(inactive AS CHAR) AS inactive FROM positions "
+                                 "ORDER BY ts, trackable_uid");
+        zav::positions_vector result;
+        while (rows->next()) {
+            zav::position p;
+            p.trackable_id = std::stoll(rows->get_string("trackable_id"));
+            p.trackable_uid = rows->get_string("trackable_uid");
+            if (!rows->get_is_null("mac_address"))
+                p.mac_address = rows->get_string("mac_address");
+            p.ts = zav::database_impl::to_timestamp(rows->get_date_time("ts"), rows->get_signed32("us"));
+            for (auto [name, member] : {std::pair{"x", &zav::position::x}, std::pair{"y", &zav::position::y},
+                                        std::pair{"z", &zav::position::z}})
+                if (!rows->get_is_null(name))
+                    p.*member = rows->get_signed32(name);
+            if (!rows->get_is_null("area_uid"))
+                p.area_uid = rows->get_string("area_uid");
+            if (!rows->get_is_null("project_uid"))
+                p.project_uid = rows->get_string("project_uid");
+            if (!rows->get_is_null("inactive"))
+                p.inactive = static_cast<short>(std::stoi(rows->get_string("inactive")));
+            result.push_back(p);
+        }
+        return result;
+    }
+
+    static zav::positions_vector five_positions()
+    {
+        zav::positions_vector result;
+        for (int i = 0; i < 5; ++i)
+            result.push_back(pos("T1", ms(noon + i * 1000), i, -i));
+        return result;
+    }
+
+    mariadb_test_server m_server;
+    mariadb::connection_ref m_sql;
+    boost::filesystem::path m_dir;
+    zav::libs::core::logger m_logger{"trackmend_test", "main"};
+    zav::libs::core::core::ptr m_core;
+    zav::libs::core::events_loop::ptr m_loop;
+    zav::libs::core::events_loop::signals_handle::ptr m_signals;
+};
+
+template <typename F>
+std::string store_error_of(F&& _f)
+{
+    try {
+        _f();
+    } catch (const zav::libs::core::exception& e) {
+        return e.get_string_error();
+    }
+    return "<no exception>";
+}
+
+}  // namespace
+
+TEST_F(DatabaseImplTest, SingleTimestampQueries)
+{
+    auto store = make_store();
+    EXPECT_FALSE(store->get_last_position_timestamp()) << "empty positions";
+    EXPECT_FALSE(store->get_first_raw_position_timestamp()) << "empty positions_raw";
+    EXPECT_FALSE(store->get_next_raw_position_timestamp(zav::timestamp(ms(noon))));
+
+    insert_raw("T1", "2024-05-01 11:59:59.500000", "HB");
+    insert_raw("T1", "2024-05-01 12:00:00.000000");
+    insert_raw("T1", "2024-05-01 12:00:01.000000", "HB");
+    insert_raw("T1", "2024-05-01 12:00:02.007999");
+    EXPECT_EQ(store->get_first_raw_position_timestamp(), zav::timestamp(ms(noon - 500))) << "heartbeats count here";
+    EXPECT_EQ(store->get_next_raw_position_timestamp(zav::timestamp(ms(noon))), zav::timestamp(ms(noon + 2007)))
+        << "strictly later, heartbeats skipped, microseconds truncated";
+    EXPECT_FALSE(store->get_next_raw_position_timestamp(zav::timestamp(ms(noon + 2007))))
+        << "12:00:02.007999 is the instant 12:00:02.007, not later than itself";
+
+    store->write_positions({pos("T1", ms(noon + 7), 1, 1), pos("T2", ms(noon - 1000), 1, 1)});
+    EXPECT_EQ(store->get_last_position_timestamp(), zav::timestamp(ms(noon + 7)));
+}
+
+TEST_F(DatabaseImplTest, RawWindowBoundsHeartbeatsAndTrailingSecond)
+{
+    insert_raw("T1", "2024-05-01 12:00:00.000000", "P", 0);  // the window's start: excluded
+    // At the start too, as the store's instants are whole milliseconds: the
+    // window that ended at 12:00:00.000 held it.
+    insert_raw("T1", "2024-05-01 12:00:00.000900", "P", 6);
+    insert_raw("T1", "2024-05-01 12:00:01.500000", "P", 1);
+    insert_raw("T2", "2024-05-01 12:00:05.250000", "HB", 2);
+    insert_raw("T1", "2024-05-01 12:00:09.999000", "P", 3);
+    insert_raw("T1", "2024-05-01 12:00:10.000000", "P", 4);  // the window's end: included, then trimmed
+    insert_raw("T1", "2024-05-01 12:00:10.001000", "P", 5);  // after the end
+    auto store = make_store();
+
+    const auto window = store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::seconds(10));
+    std::vector<int> xs;
+    for (const auto& p : window)
+        xs.push_back(*p.x);
+    // Were the end excluded, 09.999 would be the trailing second and go too.
+    EXPECT_EQ(xs, (std::vector<int>{1, 3}));
+    ASSERT_EQ(window.size(), 2u);
+    EXPECT_EQ(window[0].ts, zav::timestamp(ms(noon + 1500)));
+    EXPECT_EQ(window[0].trackable_id, 1);
+    EXPECT_EQ(window[0].y, 2);
+    EXPECT_FALSE(window[0].z);
+    EXPECT_FALSE(window[0].mac_address);
+    EXPECT_FALSE(window[0].inactive);
+
+    EXPECT_TRUE(store->get_raw_positions(zav::timestamp(ms(noon + 10000)), std::chrono::seconds(5)).empty())
+        << "one row, alone in its second";
+    EXPECT_TRUE(store->get_raw_positions(zav::timestamp(ms(noon + 60000)), std::chrono::seconds(5)).empty());
+}
+
+TEST_F(DatabaseImplTest, RawRowWithNullRequiredValueIsSkippedWithAWarning)
+{
+    m_sql->execute("ALTER TABLE positions_raw MODIFY trackable_uid VARCHAR(128) NULL, MODIFY ts DATETIME(6) NULL");
+    struct restore_schema {
+        mariadb::connection_ref sql;
+        ~restore_schema()
+        {
+            sql->execute("TRUNCATE TABLE positions_raw; ALTER TABLE positions_raw MODIFY trackable_uid "
+                         "VARCHAR(128) NOT NULL, MODIFY ts DATETIME(6) NOT NULL");
+        }
+    } restore{m_sql};
+    insert_raw("T1", "2024-05-01 12:00:01.000000", "P", 1);
+    m_sql->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, type) VALUES "
+                   "(1, NULL, '2024-05-01 12:00:02.000000', 'P')");
+    insert_raw("T1", "2024-05-01 12:00:03.000000", "P", 3);
+    insert_raw("T1", "2024-05-01 12:00:04.000000", "P", 4);
+    m_logger.set_debug(false);
+    auto store = make_store();
+
+    trackmend_test::stderr_capture captured;
+    const auto window = store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::seconds(10));
+    ASSERT_EQ(window.size(), 2u) << "rows 1 and 3 kept, row 4 trimmed";
+    EXPECT_EQ(window[1].x, 3);
+    const std::string log = captured.text();
+    EXPECT_NE(log.find("Skipping raw position of trackable NULL at 2024-05-01 12:00:02.000: trackable_uid is NULL"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)
+{
+    auto store = make_store(2);
+    zav::positions_vector positions;
+    const std::vector<std::string> texts = {"it's", "say \"hi\"", "back\\slash", "100%_",
+                                            "x'; DROP TABLE positions; --", "ü€😀"};
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        auto p = pos(texts[i], ms(noon + static_cast<long long>(i) * 1000 + 7), static_cast<int>(i), -1);
+        p.trackable_id = 5'000'000'000LL + static_cast<long long>(i);
+        p.mac_address = texts[(i + 1) % texts.size()];
+        p.area_uid = texts[(i + 2) % texts.size()];
+        p.project_uid = texts[(i + 3) % texts.size()];
+        p.z = -7;
+        p.inactive = static_cast<short>(i);
+        positions.push_back(p);
+    }
+    positions.push_back(pos("bare", ms(noon + 9000)));
+    const long long inserts_before = server_count("Com_insert");
+    store->write_positions(positions);
+    EXPECT_EQ(server_count("Com_insert") - inserts_before, 4) << "seven positions at piece size 2";
+    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+
+    EXPECT_EQ(stored_positions(), positions);
+
+    // Presence tests compare the escaped uid too: recovering the same batch
+    // inserts nothing.
+    zav::pending_insert_file::save(pending_file(), positions);
+    store->recover_if_failed();
+    EXPECT_EQ(stored_positions().size(), positions.size());
+}
+
+TEST_F(DatabaseImplTest, RecoveryInsertsOnlyTheMissingPieces)
+{
+    auto store = make_store(2);
+    const auto positions = five_positions();
+    // The first statement of an interrupted write of piece size 2 had run.
+    store->write_positions({positions[0], positions[1]});
+    zav::pending_insert_file::save(pending_file(), positions);
+
+    const long long inserts_before = server_count("Com_insert");
+    store->recover_if_failed();
+    EXPECT_EQ(server_count("Com_insert") - inserts_before, 2) << "the second and third piece only";
+    EXPECT_EQ(stored_positions(), positions);
+    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+
+    const long long selects_before = server_count("Com_select");
+    store->recover_if_failed();
+    EXPECT_EQ(server_count("Com_select") - selects_before, 0) << "no file, no statement";
+
+    zav::pending_insert_file::save(pending_file(), {});
+    store->recover_if_failed();
+    EXPECT_EQ(server_count("Com_select") - selects_before, 0) << "an empty batch sends nothing";
+    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+}
+
+TEST_F(DatabaseImplTest, CorruptPendingFileIsDeletedAndReported)
+{
+    auto store = make_store(2);
+    std::ofstream(pending_file()) << "22 serialization::archive 19 0 0 5 0 0 0 garbage";
+    EXPECT_NE(store_error_of([&] { store->recover_if_failed(); }), "<no exception>");
+    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+    EXPECT_TRUE(stored_positions().empty());
+}
+
+TEST_F(DatabaseImplTest, FailedWriteIsCompletedAfterTheServerCameBack)
+{
+    if (!m_server.can_restart())
+        GTEST_SKIP() << "TRACKMEND_TEST_DB_DIR is not set: the server cannot be restarted";
+    auto store = make_store(2);
+    EXPECT_FALSE(store->get_last_position_timestamp());
+
+    ASSERT_TRUE(m_server.stop());
+    const auto positions = five_positions();
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_NE(store_error_of([&] { store->write_positions(positions); }), "<no exception>");
+    }
+    EXPECT_TRUE(boost::filesystem::exists(pending_file())) << "the batch waits for recovery";
+    ASSERT_TRUE(m_server.start());
+
+    store->recover_if_failed();  // the same store reconnects by itself
+    m_sql = m_server.connect();
+    EXPECT_EQ(stored_positions(), positions);
+    EXPECT_EQ(store->get_last_position_timestamp(), positions.back().ts);
+}
+
+TEST_F(DatabaseImplTest, DatabaseErrorsAreLocatedAtTheStoreOperation)
+{
+    auto store = make_store();
+    m_sql->execute("RENAME TABLE positions TO positions_away");
+    struct restore_table {
+        mariadb::connection_ref sql;
+        ~restore_table() { sql->execute("RENAME TABLE positions_away TO positions"); }
+    } restore{m_sql};
+    trackmend_test::stderr_capture quiet;
+    try {
+        store->clear_positions_table();
+        FAIL() << "truncated a missing table";
+    } catch (const zav::libs::core::exception& e) {
+        EXPECT_EQ(e.get_string_error(), "Table 'trackmend_test.positions' doesn't exist");
+        EXPECT_NE(std::string(e.get_source_location().function()).find("clear_positions_table"), std::string::npos);
+    }
+}
+
+TEST_F(DatabaseImplTest, ConstructionRetriesUntilTheServerAnswers)
+{
+    if (!m_server.can_restart())
+        GTEST_SKIP() << "TRACKMEND_TEST_DB_DIR is not set: the server cannot be restarted";
+    ASSERT_TRUE(m_server.stop());
+    std::thread restart([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        m_server.start();
+    });
+    std::unique_ptr<zav::database_impl> store;
+    std::string log;
+    {
+        trackmend_test::stderr_capture captured;
+        EXPECT_NO_THROW(store = make_store());
+        log = captured.text();
+    }
+    restart.join();
+    EXPECT_NE(log.find("MariaDB Error(2002)"), std::string::npos) << "the failed attempt was logged";
+    m_sql = m_server.connect();
+    ASSERT_TRUE(store);
+    EXPECT_FALSE(store->get_last_position_timestamp());
+}
+
+TEST_F(DatabaseImplTest, ConstructionEndsWithInterruptedOnceASignalArrived)
+{
+    ::kill(::getpid(), SIGTERM);
+    for (int i = 0; i < 500 && !m_signals->signal_is_received(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(m_signals->signal_is_received());
+
+    trackmend_test::stderr_capture quiet;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(store_error_of([&] { make_store(1000, 1); }), "Interrupted") << "nothing listens on port 1";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4)) << "no retry wait";
+    EXPECT_EQ(store_error_of([&] { make_store(0); }), "insert_piece_size must be at least 1, not 0");
+}

@@ -1,0 +1,173 @@
+#include "mariadb++/connection.hpp"
+#include "mariadb++/exceptions.hpp"
+
+#include "support/log_capture.hpp"
+#include "support/mariadb_test_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using trackmend_test::mariadb_test_server;
+
+namespace {
+
+class MariadbppTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto server = mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
+        if (!server)
+            GTEST_SKIP() << mariadb_test_server::skip_message;
+        m_server = *server;
+        m_connection = m_server.connect();
+        m_connection->execute("DROP TABLE IF EXISTS mariadbpp_test; "
+                              "CREATE TABLE mariadbpp_test (id INT, small TINYINT UNSIGNED, ts DATETIME(6), "
+                              "name VARCHAR(64)) DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin");
+    }
+    void TearDown() override
+    {
+        if (m_connection)
+            m_connection->execute("DROP TABLE IF EXISTS mariadbpp_test");
+    }
+
+    // The first column of the first row of _sql as text.
+    std::string scalar(const std::string& _sql)
+    {
+        auto rows = m_connection->query(_sql);
+        EXPECT_TRUE(rows->next()) << _sql;
+        return rows->get_string(0u);
+    }
+
+    mariadb_test_server m_server;
+    mariadb::connection_ref m_connection;
+};
+
+template <typename F>
+std::string error_of(F&& _f)
+{
+    try {
+        _f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "<no exception>";
+}
+
+}  // namespace
+
+TEST_F(MariadbppTest, ConnectsLazilyAndReportsFailures)
+{
+    // Nothing listens on port 1: creating touches no server, the first
+    // operation fails with the client library's error.
+    auto connection = mariadb::connection::create(mariadb::account::create("127.0.0.1", "nobody", "x", "", 1, ""));
+    trackmend_test::stderr_capture captured;
+    try {
+        connection->set_charset("utf8mb4");
+        FAIL() << "connected to port 1";
+    } catch (const mariadb::exception::connection& e) {
+        EXPECT_EQ(e.error_id(), 2002u) << e.what();
+        EXPECT_EQ(connection->error_no(), e.error_id());
+        EXPECT_EQ(connection->error(), e.what());
+    }
+    const std::string report = captured.text();
+    EXPECT_NE(report.find("MariaDB Error(2002): "), std::string::npos) << report;
+    EXPECT_NE(report.find("\nIn function: connect\nIn file "), std::string::npos) << report;
+    EXPECT_NE(report.find("connection.cpp\nOn line "), std::string::npos) << report;
+
+    // A bad statement is reported and leaves the connection usable.
+    EXPECT_THROW(m_connection->execute("INSERT INTO no_such_table VALUES (1)"), mariadb::exception::connection);
+    EXPECT_EQ(m_connection->error_no(), 1146u);
+    EXPECT_EQ(scalar("SELECT CAST(1 + 1 AS CHAR)"), "2");
+}
+
+TEST_F(MariadbppTest, ExecuteAddsTheAffectedRowsOfEveryStatement)
+{
+    EXPECT_EQ(m_connection->execute("INSERT INTO mariadbpp_test (id) VALUES (1), (2), (3)"), 3u);
+    EXPECT_EQ(m_connection->execute("INSERT INTO mariadbpp_test (id) VALUES (4); "
+                                    "UPDATE mariadbpp_test SET small = 1 WHERE id <= 2"),
+              3u);
+    EXPECT_EQ(m_connection->execute("SELECT * FROM mariadbpp_test; DELETE FROM mariadbpp_test WHERE id = 4"), 1u)
+        << "rows of a SELECT are not counted";
+    EXPECT_THROW(m_connection->execute("DELETE FROM mariadbpp_test; INSERT INTO no_such_table VALUES (1)"),
+                 mariadb::exception::connection);
+    EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "0") << "the statement before the failing one ran";
+    EXPECT_EQ(scalar("SELECT '7'; "), "7") << "a trailing blank after the semicolon leaves the session in sync";
+    EXPECT_EQ(scalar("SELECT '8'"), "8");
+}
+
+TEST_F(MariadbppTest, GettersCheckRowColumnAndKind)
+{
+    m_connection->execute("INSERT INTO mariadbpp_test VALUES (-7, 200, '2024-05-01 12:00:00.007000', 'a'), "
+                          "(NULL, NULL, NULL, NULL)");
+    auto rows = m_connection->query("SELECT id, small, ts, name, microsecond(ts) AS us FROM mariadbpp_test "
+                                    "ORDER BY id IS NULL");
+    EXPECT_EQ(rows->row_count(), 2u);
+    EXPECT_EQ(error_of([&] { rows->get_signed32("id"); }), "No row was fetched");
+
+    ASSERT_TRUE(rows->next());
+    EXPECT_EQ(rows->get_signed32("id"), -7);
+    EXPECT_EQ(rows->get_signed8("small"), 0) << "200 does not fit a signed byte";
+    EXPECT_EQ(rows->get_signed32("us"), 7000);
+    const auto ts = rows->get_date_time("ts");
+    EXPECT_EQ(ts.year(), 2024);
+    EXPECT_EQ(ts.millisecond(), 7);
+    EXPECT_EQ(rows->get_string("name"), "a");
+    EXPECT_EQ(rows->column_index("nope"), mariadb::result_set::npos);
+    EXPECT_EQ(error_of([&] { rows->get_signed32("nope"); }), "Column index out of range");
+    try {
+        rows->get_signed32("ts");
+        FAIL() << "read a DATETIME as a number";
+    } catch (const mariadb::exception::connection& e) {
+        EXPECT_EQ(e.error_id(), 12u);
+        EXPECT_STREQ(e.what(), "type error");
+    }
+
+    ASSERT_TRUE(rows->next());
+    EXPECT_TRUE(rows->get_is_null("id"));
+    EXPECT_EQ(rows->get_string("name"), "") << "NULL reads as an empty string";
+    EXPECT_THROW(rows->get_signed32("id"), std::invalid_argument);
+    EXPECT_EQ(error_of([&] { rows->get_date_time("ts"); }), "invalid date format");
+
+    EXPECT_FALSE(rows->next());
+    EXPECT_EQ(error_of([&] { rows->get_string("name"); }), "No row was fetched");
+
+    auto empty = m_connection->query("SELECT max(ts) AS ts FROM mariadbpp_test WHERE id > 100");
+    ASSERT_TRUE(empty->next());
+    EXPECT_TRUE(empty->get_is_null("ts"));
+}
+
+TEST_F(MariadbppTest, EscapedStringsArriveByteForByte)
+{
+    const std::vector<std::string> texts = {"it's", "say \"hi\"", "back\\slash", "100%", "a; DROP TABLE x; --",
+                                            "ü€😀", std::string("nul\0byte", 8), "\\'", "'"};
+    for (const auto& text : texts)
+        m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_connection->escape(text) + "')");
+    auto rows = m_connection->query("SELECT name FROM mariadbpp_test");
+    std::vector<std::string> read;
+    while (rows->next())
+        read.push_back(rows->get_string("name"));
+    EXPECT_EQ(read, texts);
+}
+
+TEST_F(MariadbppTest, ReconnectsTransparentlyAfterTheServerRestarted)
+{
+    if (!m_server.can_restart())
+        GTEST_SKIP() << "TRACKMEND_TEST_DB_DIR is not set: the server cannot be restarted";
+    m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('before')");
+    const std::string first_session = scalar("SELECT CAST(connection_id() AS CHAR)");
+
+    ASSERT_TRUE(m_server.stop());
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_THROW(m_connection->query("SELECT 1"), mariadb::exception::connection) << "the server is down";
+    }
+    ASSERT_TRUE(m_server.start());
+
+    // Same handle, new session: the schema and character set are restored.
+    EXPECT_EQ(scalar("SELECT name FROM mariadbpp_test"), "before");
+    EXPECT_NE(scalar("SELECT CAST(connection_id() AS CHAR)"), first_session);
+    EXPECT_EQ(scalar("SELECT @@character_set_client"), "utf8mb4");
+    m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_connection->escape("😀'") + "')");
+    EXPECT_EQ(scalar("SELECT name FROM mariadbpp_test WHERE name != 'before'"), "😀'");
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// The private MariaDB server of the integration tests, found through the
+// environment that scripts/test sets (TRACKMEND_TEST_DB_*). Tests skip when
+// it is absent.
+
+#include "mariadb++/account.hpp"
+#include "mariadb++/connection.hpp"
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace trackmend_test {
+
+struct mariadb_test_server {
+    std::string host;
+    unsigned int port = 0;
+    std::string user;
+    std::string password;
+    std::string schema;
+    // Data directory, for stopping and restarting the server; may be empty.
+    std::string dir;
+    // scripts/mariadb-test-server, for stopping and restarting the server.
+    std::string script;
+
+    static std::optional<mariadb_test_server> from_environment(const std::string& _script = "")
+    {
+        const char* host = std::getenv("TRACKMEND_TEST_DB_HOST");
+        const char* port = std::getenv("TRACKMEND_TEST_DB_PORT");
+        const char* user = std::getenv("TRACKMEND_TEST_DB_USER");
+        const char* password = std::getenv("TRACKMEND_TEST_DB_PASSWORD");
+        const char* schema = std::getenv("TRACKMEND_TEST_DB_NAME");
+        const char* dir = std::getenv("TRACKMEND_TEST_DB_DIR");
+        if (!host || !port || !user || !password || !schema)
+            return std::nullopt;
+        return mariadb_test_server{host, static_cast<unsigned int>(std::stoul(port)), user, password, schema,
+                                   dir ? dir : "", _script};
+    }
+
+    static constexpr const char* skip_message =
+        "no test MariaDB server: set TRACKMEND_TEST_DB_HOST, _PORT, _USER, _PASSWORD and _NAME "
+        "(scripts/test does, with scripts/mariadb-test-server)";
+
+    mariadb::connection_ref connect() const
+    {
+        auto connection = mariadb::connection::create(
+            mariadb::account::create(host, user, password, schema, port, ""));
+        connection->set_charset("utf8mb4");
+        return connection;
+    }
+
+    bool can_restart() const { return !dir.empty() && !script.empty(); }
+    // Stop or start the server with the script; true on success.
+    bool stop() const { return run("stop '" + dir + "'"); }
+    bool start() const { return run("start '" + dir + "' " + std::to_string(port)); }
+
+private:
+    bool run(const std::string& _arguments) const
+    {
+        const std::string command = "'" + script + "' " + _arguments + " >/dev/null";
+        return std::system(command.c_str()) == 0;
+    }
+};
+
+}  // namespace trackmend_test
