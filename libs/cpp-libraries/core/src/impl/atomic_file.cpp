@@ -4,10 +4,13 @@
 #include "core/scope_guard.hpp"
 
 #include <cerrno>
+#include <dirent.h>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sstream>
+#include <string_view>
+#include <vector>
 #include <unistd.h>
 
 namespace zav::libs::core {
@@ -45,6 +48,33 @@ std::string directory_of(const std::string& _path)
     return _path.substr(0, slash);
 }
 
+std::string base_name_of(const std::string& _path)
+{
+    const auto slash = _path.rfind('/');
+    return slash == std::string::npos ? _path : _path.substr(slash + 1);
+}
+
+// A crash between creating and renaming the temporary file leaves it behind;
+// the next write of the same file removes such leftovers so they never pile
+// up. Only one process writes a given state file (the daemon holds the PID
+// file lock), so a leftover is never another writer's file in progress.
+void remove_leftover_temporaries(const std::string& _directory, const std::string& _base_name)
+{
+    DIR* dir = ::opendir(_directory.c_str());
+    if (dir == nullptr)
+        return;
+    const std::string prefix = _base_name + ".tmp.";
+    std::vector<std::string> leftovers;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix))
+            leftovers.emplace_back(name);
+    }
+    ::closedir(dir);
+    for (const auto& name : leftovers)
+        ::unlink((_directory + "/" + name).c_str());
+}
+
 }  // namespace
 
 void write_file_atomically(const std::string& _path, const std::function<void(std::ostream&)>& _write)
@@ -56,6 +86,9 @@ void write_file_atomically(const std::string& _path, const std::function<void(st
     if (!content)
         throw exception("Cannot render the content of '" + _path + "'", CORE_SOURCE_LOCATION);
     const std::string data = content.str();
+
+    const std::string directory = directory_of(_path);
+    remove_leftover_temporaries(directory, base_name_of(_path));
 
     std::string temporary = _path + ".tmp.XXXXXX";
     const int fd = ::mkstemp(temporary.data());
@@ -77,7 +110,6 @@ void write_file_atomically(const std::string& _path, const std::function<void(st
         fail("Cannot replace", _path, errno, CORE_SOURCE_LOCATION);
     renamed = true;
 
-    const std::string directory = directory_of(_path);
     const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY);
     if (dir_fd < 0)
         fail("Cannot open directory", directory, errno, CORE_SOURCE_LOCATION);
