@@ -1,8 +1,16 @@
-#include "continuous_mode.hpp"
+#include "application.hpp"
+#include "config.hpp"
 #include "csv_application.hpp"
 #include "csv_position_parser.hpp"
 
+#include "core/core.hpp"
+#include "core/exception.hpp"
+#include "core/logger.hpp"
+#include "core/pid_file.hpp"
+
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -38,9 +46,47 @@ int main(int argc, char* argv[])
         }
     }
 
-    // Continuous mode: the batch options have no effect.
-    if (!config_file_name.empty())
-        return zav::run_continuous_mode(config_file_name);
+    // Continuous mode: the batch options have no effect. Exit status 0 only
+    // after a run that was started and then stopped by SIGINT or SIGTERM, so
+    // that a supervisor sees every failed start.
+    if (!config_file_name.empty()) {
+        using namespace zav::libs::core;
+
+        // Declared in the order of creation, so that they are destroyed in
+        // reverse: the loop, then the core, then the logger.
+        std::unique_ptr<logger> log;
+        try {
+            log = std::make_unique<logger>("trackmend", "main");
+        } catch (...) {
+            std::cerr << "trackmend: cannot create the logger: " << exception_to_string() << '\n';
+            return 1;
+        }
+        core::ptr core;
+        events_loop::ptr main_loop;
+        if (!log->execute([&] {
+                core = core::create(*log);
+                main_loop = core->create_events_loop("main");
+            }))
+            return 1;
+
+        bool started = false;
+        log->execute([&] {
+            std::ifstream config_stream(config_file_name);
+            const zav::config configuration(config_stream);
+            write_pid(configuration.system.pidfile_path);
+            const auto signals = main_loop->stop_on_signals();
+            const auto app = std::make_unique<zav::application>(*main_loop, *signals, configuration, *log);
+
+            // run() returns normally only once a signal has stopped the loop;
+            // an exception of a tick is logged and the loop, with its timer,
+            // goes on.
+            while (!log->execute([&] { main_loop->run(); })) {
+            }
+            log->info("exit").short_function(CORE_SOURCE_LOCATION);
+            started = true;
+        });
+        return started ? 0 : 1;
+    }
 
     if (input_positions_file.empty() || output_positions_file.empty()) {
         std::cerr << "Usage:\ntrackmend -i <file> -o <file> [-s]\n";

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <boost/optional.hpp>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/events_loop.hpp"
+#include "core/logger.hpp"
+#include "core/timestamp.hpp"
+#include "database.hpp"
+#include "positions_post_processor.hpp"
+
+namespace zav {
+
+// Moves raw positions from positions_raw through the post-processing pipeline
+// into positions, one time window (a piece) at a time, until it has caught up
+// with the present. The newest written time is its only progress marker: every
+// window starts right after it. The pipeline's carry-over context lives in
+// <persistent data dir>/runner.bin, keyed by the time it continues from, so
+// that a restart after a stop, a crash or a failed write goes on as if nothing
+// had happened.
+//
+// _database, _logger and _signals must outlive the runner. Single-threaded:
+// construct it and call run() on the thread that runs the events loop.
+class post_processor_runner
+{
+public:
+    using logger = libs::core::logger;
+    using signals_handle = libs::core::events_loop::signals_handle;
+
+    // Creates runner.bin (an empty map) when it is missing or unreadable and
+    // reads the newest written time, retrying every 5 s while the store fails.
+    // Throws "Interrupted" when a termination signal has arrived and an attempt
+    // has failed, and rejects a window length below 1 s.
+    post_processor_runner(database& _database, logger& _logger, signals_handle& _signals,
+                          std::string _persistent_data_dir, std::chrono::seconds _select_duration);
+
+    post_processor_runner(const post_processor_runner&) = delete;
+    post_processor_runner& operator=(const post_processor_runner&) = delete;
+
+    // Completes an interrupted write, then processes pieces until caught up,
+    // out of data, or signalled. Exceptions of the store, the pipeline and the
+    // state file pass to the caller; the next run resumes where positions ends.
+    void run();
+
+private:
+    using additional_data_map = std::map<timestamp, positions_post_processor::additional_data>;
+
+    // One window; true when the next piece should follow at once.
+    bool move_one_piece();
+    // Window adaptation after a piece that produced nothing; true when another
+    // attempt should follow at once.
+    bool adjust_select_duration();
+    // Starts the windows just before the oldest raw position; false (logged)
+    // when positions_raw is empty.
+    bool start_before_first_raw_position();
+    void save(const additional_data_map& _additional_data_map);
+    // Whatever could be read; a missing or corrupt file is logged and gives
+    // the elements read before the failure (normally none).
+    additional_data_map restore_additional_data() const;
+
+    // The newest time in positions. A failed attempt is logged and retried
+    // after 5 s, unless a termination signal has arrived: then "Interrupted".
+    boost::optional<timestamp> read_last_position_timestamp_with_retry() const;
+
+    database& m_database;
+    logger& m_logger;
+    signals_handle& m_signals;
+    boost::optional<timestamp> m_last_inserted_positon_ts;
+    std::string m_persistent_data_file;
+    std::chrono::seconds m_select_duration;
+    const std::chrono::seconds m_default_select_duration;
+    // What runner.bin holds since this runner last wrote or read it, so that
+    // the file is read only after a start or a failed save; empty when unknown.
+    additional_data_map m_saved_contexts;
+};
+
+}  // namespace zav
