@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <iostream>
+#include <malloc.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +40,21 @@ void refuse_same_file(const std::string& _input, const std::string& _output)
                                  "\" are the same file");
 }
 
+// Every piece allocates and frees vectors of the same few tens of MiB. By
+// default glibc serves blocks that large with mmap and returns them, or trims
+// the heap, so every piece pays for fresh zeroed pages; kept in the heap, the
+// freed blocks serve the next piece. The heap then stays at what the largest
+// piece needs, which depends on the piece size and not on the file.
+void keep_freed_memory()
+{
+#if defined(__GLIBC__)
+    // 32 MiB is the largest mmap threshold glibc accepts; a piece vector of
+    // the default size (about 30 MiB) stays below it.
+    ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+#endif
+}
+
 position make_flush_position(const positions_vector& _positions)
 {
     // The newest, not the last: newly read positions need not be in time order.
@@ -56,6 +73,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         std::cerr << "trackmend: the piece size must be at least 1, not " << _piece_size << "\n";
         return false;
     }
+    keep_freed_memory();
     try {
         refuse_same_file(_input_positions_file, _output_positions_file);
         // The input is opened first: when it cannot be read, no output is
@@ -69,12 +87,20 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         bool flushed = false;
         for (;;) {
             // The held-back positions of the previous piece come first; the
-            // pipeline needs them again to process them.
-            m_positions = std::move(data.not_processed_positions);
-            data.not_processed_positions.clear();
-            // One allocation per piece instead of a chain of doublings that
-            // move every position again; huge piece sizes still grow on demand.
-            m_positions.reserve(m_positions.size() + std::min<std::size_t>(_piece_size, max_reserved) + 1);
+            // pipeline needs them again to process them. They go into the
+            // buffer of the piece before, whose capacity is kept: memory stays
+            // bounded by the largest piece, and no piece pays for a new one.
+            // When it must grow, it grows with room to spare, since the
+            // held-back part varies a little from piece to piece and each
+            // growth leaves the old buffer as a hole in the heap.
+            positions_vector& held_back = data.not_processed_positions;
+            const std::size_t needed =
+                held_back.size() + std::min<std::size_t>(_piece_size, max_reserved) + 1;
+            if (m_positions.capacity() < needed)
+                m_positions.reserve(needed + needed / 8);
+            m_positions.insert(m_positions.end(), std::make_move_iterator(held_back.begin()),
+                               std::make_move_iterator(held_back.end()));
+            held_back.clear();
             if (!get_positions_from_file(_piece_size, infile))
                 return false;
             if (infile.at_end()) {
@@ -86,11 +112,15 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
                 flushed = true;
             }
             auto result = positions_post_processor::process_positions(data, std::move(m_positions));
-            m_positions.clear();
             m_filtered_positions = std::move(result.processed_positions);
             data = std::move(result.additional_data_);
             if (!append_filtered_position_to_file(writer))
                 return false;
+            // The written positions' buffer, once the piece's own, becomes the
+            // next piece's.
+            m_filtered_positions.clear();
+            m_positions = std::move(m_filtered_positions);
+            m_filtered_positions.clear();
         }
 
         try {
@@ -121,10 +151,8 @@ bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _inp
             const auto line = _input_positions_file.next_line();
             if (!line)
                 break;
-            if (auto parsed = parse_csv_position(*line)) {
-                m_positions.push_back(std::move(*parsed));
+            if (append_csv_position(*line, m_positions))
                 ++added;
-            }
         }
         return true;
     } catch (const std::exception& e) {

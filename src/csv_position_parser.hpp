@@ -33,4 +33,8 @@ std::optional<timestamp> parse_csv_timestamp(std::string_view _text);
 // trackable_id stays 0; anything after a sixteenth field is ignored.
 std::optional<position> parse_csv_position(std::string_view _line);
 
+// The same, appended to _positions when the line is not skipped; true then.
+// The batch reader's way: the position is built in its final place.
+bool append_csv_position(std::string_view _line, positions_vector& _positions);
+
 }  // namespace zav

@@ -3,7 +3,10 @@
 #include "output_file.hpp"
 #include "position.hpp"
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace zav {
 
@@ -24,9 +27,28 @@ public:
     // One line as write() renders it, with its '\n'.
     static std::string format(const position& _position);
 
+    // Renders "YYYY-MM-DD hh:mm:ss" of whole seconds since the epoch (years
+    // outside 0 to 9999 with as many digits as they need). The positions of
+    // one second are many and come together, so the text of the last second
+    // is kept and only the milliseconds change from line to line.
+    class second_text_cache {
+    public:
+        // The text of _seconds, valid until the next call.
+        std::string_view text(long long _seconds);
+
+    private:
+        long long m_seconds = 0;
+        bool m_valid = false;
+        std::size_t m_length = 0;
+        char m_text[48] = {};
+    };
+
 private:
     output_file& m_file;
-    std::string m_buffer;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_capacity = 0;
+    std::size_t m_used = 0;
+    second_text_cache m_second_text;
 };
 
 }  // namespace zav

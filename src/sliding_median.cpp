@@ -8,14 +8,24 @@ namespace zav {
 
 namespace {
 
+// The windows hold a few dozen values at most, so the values are shifted by
+// hand: a call of memmove per step would cost more than the shift.
 void erase_one(std::vector<int>& _sorted, int _value)
 {
-    _sorted.erase(std::lower_bound(_sorted.begin(), _sorted.end(), _value));
+    auto it = std::lower_bound(_sorted.begin(), _sorted.end(), _value);
+    for (auto next = it + 1; next != _sorted.end(); ++it, ++next)
+        *it = *next;
+    _sorted.pop_back();
 }
 
 void insert_one(std::vector<int>& _sorted, int _value)
 {
-    _sorted.insert(std::upper_bound(_sorted.begin(), _sorted.end(), _value), _value);
+    const auto at =
+        static_cast<std::size_t>(std::upper_bound(_sorted.begin(), _sorted.end(), _value) - _sorted.begin());
+    _sorted.push_back(_value);
+    for (std::size_t i = _sorted.size() - 1; i > at; --i)
+        _sorted[i] = _sorted[i - 1];
+    _sorted[at] = _value;
 }
 
 }  // namespace

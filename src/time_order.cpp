@@ -12,7 +12,9 @@ using positions = positions_post_processor::positions;
 
 positions sorted_by_time(positions _positions)
 {
-    if (std::is_sorted(_positions.begin(), _positions.end(), positions_post_processor::timestamp_less))
+    // Compared inline: a piece is checked position by position.
+    const auto earlier = [](const position& _lhs, const position& _rhs) { return _lhs.ts < _rhs.ts; };
+    if (std::is_sorted(_positions.begin(), _positions.end(), earlier))
         return _positions;
     CORE_CHECK(std::in_range<std::uint32_t>(_positions.size()));
     std::vector<std::pair<std::int64_t, std::uint32_t>> order(_positions.size());

@@ -15,8 +15,13 @@ trackable_index::trackable_index(std::vector<std::span<const position>> _parts) 
         count += part.size();
     CORE_CHECK(count < no_slot);
 
-    // First pass: a dense number per object and the number of samples of each.
-    std::vector<std::uint32_t> object_of_index(count, no_slot);
+    // First pass: a dense number per object and the number of samples of
+    // each. What the index keeps of a sample is gathered here too, so that
+    // the second pass reads compact records instead of the positions again.
+    std::vector<sample> gathered;
+    std::vector<std::uint32_t> object_of_gathered;
+    gathered.reserve(count);
+    object_of_gathered.reserve(count);
     std::vector<std::size_t> samples_per_object;
     std::string_view last_uid;
     std::uint32_t last_object = no_slot;
@@ -27,14 +32,15 @@ trackable_index::trackable_index(std::vector<std::span<const position>> _parts) 
                 // Consecutive samples of one object are common (a single tag, or
                 // a tag reporting in bursts); they skip the hash lookup.
                 if (last_object == no_slot || p.trackable_uid != last_uid) {
-                    const auto [it, inserted] = m_object_of_uid.try_emplace(
+                    const auto [object, added] = m_object_of_uid.add(
                         p.trackable_uid, static_cast<std::uint32_t>(samples_per_object.size()));
-                    if (inserted)
+                    if (added)
                         samples_per_object.push_back(0);
                     last_uid = p.trackable_uid;
-                    last_object = it->second;
+                    last_object = object;
                 }
-                object_of_index[i] = last_object;
+                gathered.push_back(sample{p.ts.get_time_since_epoch().count(), i, *p.x, *p.y});
+                object_of_gathered.push_back(last_object);
                 ++samples_per_object[last_object];
             }
             ++i;
@@ -49,18 +55,12 @@ trackable_index::trackable_index(std::vector<std::span<const position>> _parts) 
     m_samples.resize(m_object_begin.back());
     m_object_of_slot.resize(m_samples.size());
     m_slot_of_index.assign(count, no_slot);
-    i = 0;
-    for (const auto& part : m_parts) {
-        for (const position& p : part) {
-            const std::uint32_t object = object_of_index[i];
-            if (object != no_slot) {
-                const std::size_t slot = next[object]++;
-                m_samples[slot] = sample{p.ts.get_time_since_epoch().count(), i, *p.x, *p.y};
-                m_object_of_slot[slot] = object;
-                m_slot_of_index[i] = static_cast<std::uint32_t>(slot);
-            }
-            ++i;
-        }
+    for (std::size_t g = 0; g < gathered.size(); ++g) {
+        const std::uint32_t object = object_of_gathered[g];
+        const std::size_t slot = next[object]++;
+        m_samples[slot] = gathered[g];
+        m_object_of_slot[slot] = object;
+        m_slot_of_index[gathered[g].index] = static_cast<std::uint32_t>(slot);
     }
 }
 
@@ -80,10 +80,10 @@ trackable_index::neighbourhood trackable_index::around(const position& _current,
     const std::uint32_t slot = _index < m_slot_of_index.size() ? m_slot_of_index[_index] : no_slot;
     if (slot != no_slot && at(_index).trackable_uid == _current.trackable_uid)
         return around(_index);
-    const auto it = m_object_of_uid.find(_current.trackable_uid);
-    if (it == m_object_of_uid.end())
+    const std::uint32_t object = m_object_of_uid.find(_current.trackable_uid);
+    if (object == uid_numbers::none)
         return {};
-    return split(it->second, _index);
+    return split(object, _index);
 }
 
 std::span<const trackable_index::sample> trackable_index::samples_of(std::size_t _object) const

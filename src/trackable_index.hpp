@@ -1,13 +1,13 @@
 #pragma once
 
 #include "position.hpp"
+#include "uid_numbers.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <span>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace zav {
@@ -67,7 +67,7 @@ private:
     neighbourhood split(std::uint32_t _object, std::size_t _index) const;
 
     std::vector<std::span<const position>> m_parts;
-    std::unordered_map<std::string_view, std::uint32_t> m_object_of_uid;
+    uid_numbers m_object_of_uid;
     // Samples of object o are m_samples[m_object_begin[o], m_object_begin[o + 1]).
     std::vector<std::size_t> m_object_begin;
     std::vector<sample> m_samples;

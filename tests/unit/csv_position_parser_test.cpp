@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 using namespace zav;
 using std::chrono::milliseconds;
@@ -33,6 +35,38 @@ std::optional<long long> literal_time(const std::string& _text)
     const float fraction = seconds - static_cast<float>(fields.tm_sec);
     const auto ms = static_cast<unsigned>(std::roundf(fraction * 1000.0f));
     return static_cast<long long>(timegm(&fields)) * 1000 + ms;
+}
+
+// The line read literally: fifteen std::getline calls on a string stream.
+// Only the text fields and x are compared; the other fields have tests of
+// their own.
+struct literal_fields {
+    std::string uid;
+    std::string area;
+    std::string project;
+    std::optional<int> x;  // as stoi reads it; empty when it throws
+    bool x_null = false;
+};
+
+std::optional<literal_fields> literal_line(const std::string& _line)
+{
+    std::istringstream in(_line);
+    std::vector<std::string> fields(15);
+    for (auto& field : fields)
+        if (!std::getline(in, field, '|'))
+            return std::nullopt;
+    literal_fields f;
+    f.uid = fields[0];
+    f.area = fields[12];
+    f.project = fields[13];
+    f.x_null = fields[9] == "\\N";
+    if (!f.x_null) {
+        try {
+            f.x = std::stoi(fields[9]);
+        } catch (const std::exception&) {
+        }
+    }
+    return f;
 }
 
 long long count(const std::optional<timestamp>& _ts)
@@ -144,4 +178,83 @@ TEST(CsvPositionParserTest, SkippedLines)
     EXPECT_FALSE(parse_csv_position(with_field(14, ""))) << "empty last field";
     EXPECT_FALSE(parse_csv_position(valid_line.substr(0, valid_line.rfind('|')))) << "14 fields";
     EXPECT_FALSE(parse_csv_position(""));
+}
+
+TEST(CsvPositionParserTest, CanonicalTimesMatchSscanfAndTimegm)
+{
+    // Every second and millisecond of a minute, on dates that change from
+    // one text to the next and back, so that no day count is reused for the
+    // wrong date; out-of-range fields included.
+    std::mt19937 random(11);
+    auto pick = [&](int _low, int _high) { return std::uniform_int_distribution<int>(_low, _high)(random); };
+    const char* dates[] = {"2024-05-01", "2024-05-02", "1970-01-01", "2000-02-29", "2023-13-00", "9999-12-31",
+                           "0000-01-01", "2024-00-99"};
+    for (int second = 0; second < 100; ++second) {
+        for (int millisecond = 0; millisecond < 1000; ++millisecond) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%s %02d:%02d:%02d.%03d%s", dates[pick(0, 7)], pick(0, 99),
+                          pick(0, 99), second, millisecond, pick(0, 1) ? "Z" : "");
+            const auto literal = literal_time(text);
+            const auto fast = parse_csv_timestamp(text);
+            ASSERT_TRUE(literal && fast) << text;
+            ASSERT_EQ(count(fast), *literal) << text;
+        }
+    }
+    // Near misses of the canonical form take the general way.
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.0071")), 1714564800007);
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.007e1")), 1714564800070);
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.007 ")), 1714564800007);
+    EXPECT_EQ(parse_csv_timestamp("2024-05-01T12:00:00.007"), std::nullopt);
+}
+
+TEST(CsvPositionParserTest, RandomLinesSplitAsGetlineDoes)
+{
+    // Lines of random fields, long and short, with delimiters anywhere and
+    // numbers of every kind, against the literal reading.
+    std::mt19937 random(5);
+    auto pick = [&](int _low, int _high) { return std::uniform_int_distribution<int>(_low, _high)(random); };
+    const std::vector<std::string> numbers = {"0", "-1", "12", "123456789", "-123456789", "1234567890",
+                                              "2147483647", "-2147483648", "2147483648", "99999999999",
+                                              " 5", "+5", "-", "", "x", "7abc", "00000000012", "\\N"};
+    const auto text = [&] {
+        std::string t(static_cast<std::size_t>(pick(0, 40)), 'a');
+        for (char& c : t)
+            c = "abcXYZ-_ .0"[pick(0, 10)];
+        return t;
+    };
+    int accepted = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const int fields = pick(12, 17);
+        std::string line;
+        for (int f = 0; f < fields; ++f) {
+            std::string field;
+            if (f == 2)
+                field = "2024-05-01 12:00:00.007";
+            else if (f == 8)
+                field = "UWB";
+            else if (f >= 9 && f <= 11)
+                field = numbers[static_cast<std::size_t>(pick(0, static_cast<int>(numbers.size()) - 1))];
+            else if (f == 14)
+                field = pick(0, 3) ? "0" : "";
+            else
+                field = text();
+            line += field;
+            if (f + 1 < fields || pick(0, 1))
+                line += '|';
+        }
+        const auto literal = literal_line(line);
+        const auto parsed = parse_csv_position(line);
+        if (!literal || (!literal->x && !literal->x_null)) {
+            ASSERT_FALSE(parsed) << line;
+            continue;
+        }
+        if (!parsed)
+            continue;  // y, z or inactive not a number
+        ++accepted;
+        ASSERT_EQ(parsed->trackable_uid, literal->uid) << line;
+        ASSERT_EQ(parsed->area_uid, literal->area) << line;
+        ASSERT_EQ(parsed->project_uid, literal->project) << line;
+        ASSERT_EQ(parsed->x ? std::optional<int>(*parsed->x) : std::nullopt, literal->x) << line;
+    }
+    EXPECT_GT(accepted, 1000) << "too few lines parsed to compare";
 }

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <climits>
+#include <cstdint>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
@@ -81,6 +83,55 @@ TEST(CsvPositionWriterTest, TimeMatchesTheTimestampTextForm)
         const std::string line = csv_position_writer::format(pos("T", ms(c)));
         ASSERT_EQ(line.substr(36, 26), ts.to_iso_8601_string(true) + "000") << c;
     }
+}
+
+TEST_F(OutputFileTest, StreamedLinesMatchSingleLines)
+{
+    // One writer over many lines: times that stay in a second, move on and
+    // jump back (the writer keeps the text of the last second), texts from
+    // empty to far wider than their columns, numbers of every width.
+    std::mt19937_64 random(9);
+    const auto pick = [&](long long _low, long long _high) {
+        return std::uniform_int_distribution<long long>(_low, _high)(random);
+    };
+    const auto text = [&] { return std::string(static_cast<std::size_t>(pick(0, 40)), "ab-:"[pick(0, 3)]); };
+    std::vector<position> written;
+    long long t = 1714564800000;
+    for (int i = 0; i < 30000; ++i) {
+        t += pick(0, 9) == 0 ? pick(-5000, 5000) : pick(0, 3);
+        position p =
+            pos(text(), ms(t), static_cast<int>(pick(INT32_MIN, INT32_MAX)), static_cast<int>(pick(-9, 9)));
+        if (pick(0, 1))
+            p.mac_address = text();
+        if (pick(0, 1))
+            p.z = static_cast<int>(pick(-1000000, 1000000));
+        if (pick(0, 1))
+            p.area_uid = text();
+        if (pick(0, 1))
+            p.project_uid = text();
+        if (pick(0, 1))
+            p.inactive = static_cast<short>(pick(-32768, 32767));
+        written.push_back(p);
+    }
+    const auto path = m_dir / "streamed.csv";
+    {
+        output_file file(path.string());
+        csv_position_writer writer(file);
+        for (const position& p : written)
+            writer.write(p);
+        writer.flush();
+        file.commit(false);
+    }
+    std::istringstream content(read_file(path));
+    std::string line;
+    for (const position& p : written) {
+        ASSERT_TRUE(std::getline(content, line));
+        line += '\n';
+        ASSERT_EQ(line, csv_position_writer::format(p));
+        const std::string time = p.ts.to_iso_8601_string(true) + "000";
+        ASSERT_NE(line.find("|" + time + "|"), std::string::npos) << line;
+    }
+    EXPECT_FALSE(std::getline(content, line)) << "no line more than written";
 }
 
 TEST_F(OutputFileTest, AppearsOnlyWhenCommitted)
