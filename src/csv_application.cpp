@@ -1,7 +1,7 @@
 #include "csv_application.hpp"
 
 #include "csv_position_parser.hpp"
-#include "output_file.hpp"
+#include "core/output_file.hpp"
 #include "positions_post_processor.hpp"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "output_file.hpp"
+#include "core/output_file.hpp"
 #include "position.hpp"
 
 #include <cstddef>
@@ -9,6 +9,8 @@
 #include <string_view>
 
 namespace zav {
+
+using libs::core::output_file;
 
 // Writes processed positions as fixed-width, pipe-separated lines:
 //   uid(22)|mac(12)|YYYY-MM-DD hh:mm:ss.mmm000|x(7)|y(7)|z(7)|area(22)|project(22)|inactive(7)

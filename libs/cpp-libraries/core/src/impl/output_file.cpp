@@ -1,4 +1,4 @@
-#include "output_file.hpp"
+#include "core/output_file.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <unistd.h>
 
-namespace zav {
+namespace zav::libs::core {
 
 namespace {
 
@@ -32,7 +32,7 @@ output_file::output_file(const std::string& _path) : m_path(_path)
         m_temporary_path = attempt == 0 ? base : base + "." + std::to_string(attempt);
         m_fd = ::open(m_temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (m_fd < 0 && (errno != EEXIST || attempt >= 100))
-            fail("cannot create output file", errno);
+            fail("cannot create file", errno);
     }
 }
 
@@ -56,7 +56,7 @@ void output_file::write(std::string_view _data)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            fail("cannot write output file", errno);
+            fail("cannot write file", errno);
         }
         _data.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -65,25 +65,25 @@ void output_file::write(std::string_view _data)
 void output_file::commit(bool _durable)
 {
     if (_durable && ::fsync(m_fd) != 0)
-        fail("cannot sync output file", errno);
+        fail("cannot sync file", errno);
     const int closed = ::close(m_fd);
     m_fd = -1;
     if (closed != 0)
-        fail("cannot close output file", errno);
+        fail("cannot close file", errno);
     if (::rename(m_temporary_path.c_str(), m_path.c_str()) != 0)
-        fail("cannot create output file", errno);
+        fail("cannot create file", errno);
     m_committed = true;
     if (_durable) {
         const std::string directory = directory_of(m_path);
         const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir_fd < 0)
-            fail("cannot sync the directory of output file", errno);
+            fail("cannot sync the directory of file", errno);
         const int synced = ::fsync(dir_fd);
         const int sync_errno = errno;
         ::close(dir_fd);
         if (synced != 0)
-            fail("cannot sync the directory of output file", sync_errno);
+            fail("cannot sync the directory of file", sync_errno);
     }
 }
 
-}  // namespace zav
+}  // namespace zav::libs::core

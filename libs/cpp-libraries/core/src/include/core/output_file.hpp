@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace zav {
+namespace zav::libs::core {
 
 // A file that appears under its name only when it is complete: the content
 // goes to a temporary file beside it, which commit() renames over the name.
@@ -39,4 +39,4 @@ private:
     bool m_committed = false;
 };
 
-}  // namespace zav
+}  // namespace zav::libs::core
