@@ -265,7 +265,7 @@ int main(int argc, char* argv[])
     const double mean_period_ms = 1000.0 / opt.rate;
     for (std::size_t i = 0; i < tags.size(); ++i) {
         auto& t = tags[i];
-        char uid[16];
+        char uid[24];
         std::snprintf(uid, sizeof uid, "0x%04zX", 0x6700 + i);
         t.uid = uid;
         if (i % 2 == 0) {
