@@ -2,6 +2,8 @@
 // configuration, the private MariaDB server, real signals and kill -9. The
 // reference for what positions must hold is batch mode over the same rows.
 
+#include "support/mariadb_test_server.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -10,15 +12,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
-#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -32,58 +32,31 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using trackmend_test::mariadb_test_server;
 
-struct test_server
+// The exit status of a shell command; _output receives its standard output.
+int shell(const std::string& _command, std::string* _output = nullptr)
 {
-    std::string host, port, user, password, name, dir;
-};
-
-std::optional<test_server> server_from_environment()
-{
-    auto get = [](const char* _name) -> std::string {
-        const char* value = std::getenv(_name);
-        return value ? value : "";
-    };
-    test_server s{get("TRACKMEND_TEST_DB_HOST"), get("TRACKMEND_TEST_DB_PORT"),
-                  get("TRACKMEND_TEST_DB_USER"), get("TRACKMEND_TEST_DB_PASSWORD"),
-                  get("TRACKMEND_TEST_DB_NAME"), get("TRACKMEND_TEST_DB_DIR")};
-    if (s.host.empty() || s.port.empty() || s.user.empty() || s.name.empty()) return std::nullopt;
-    return s;
-}
-
-struct command_result
-{
-    int status;
-    std::string output;
-};
-
-command_result shell(const std::string& _command)
-{
-    command_result result{-1, {}};
     FILE* pipe = ::popen(_command.c_str(), "r");
-    if (!pipe) return result;
     char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        if (_output) _output->append(buffer, n);
+    const int status = pipe ? ::pclose(pipe) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string read_file(const fs::path& _path)
 {
-    std::ifstream in(_path);
     std::stringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(_path).rdbuf();
     return content.str();
 }
 
 std::vector<std::string> split(const std::string& _text, char _separator)
 {
     std::vector<std::string> fields;
-    std::string field;
     std::istringstream in(_text);
-    while (std::getline(in, field, _separator)) fields.push_back(field);
+    for (std::string field; std::getline(in, field, _separator);) fields.push_back(field);
     if (!_text.empty() && _text.back() == _separator) fields.emplace_back();
     return fields;
 }
@@ -98,7 +71,6 @@ long long to_ms(const std::string& _ts)
         return 0;
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
-    tm.tm_sec = 0;
     return static_cast<long long>(::timegm(&tm)) * 1000 + std::llround(seconds * 1000);
 }
 
@@ -112,24 +84,28 @@ struct row
     bool operator<(const row& _other) const { return text < _other.text; }
 };
 
-row make_row(std::vector<std::string> _fields)
+std::vector<row> parse_rows(const std::string& _text, char _separator)
 {
-    std::string text;
-    for (auto& f : _fields) {
-        f.erase(0, f.find_first_not_of(' '));
-        if (f.empty() || f == "NULL") f = "\\N";
-        text += f + "|";
+    std::vector<row> rows;
+    std::istringstream in(_text);
+    for (std::string line; std::getline(in, line);) {
+        auto fields = split(line, _separator);
+        std::string text;
+        for (auto& f : fields) {
+            f.erase(0, f.find_first_not_of(' '));
+            text += (f.empty() || f == "NULL" ? "\\N" : f) + "|";
+        }
+        rows.push_back({text, to_ms(fields.at(2))});
     }
-    return {text, to_ms(_fields.at(2))};
+    return rows;
 }
 
-// A daemon process started by a test; killed with SIGKILL if a test leaves
-// it running.
-struct daemon_process
+std::multiset<std::string> texts(const std::vector<row>& _rows)
 {
-    pid_t pid = -1;
-    fs::path log;
-};
+    std::multiset<std::string> result;
+    for (const auto& r : _rows) result.insert(r.text);
+    return result;
+}
 
 class daemon_test : public ::testing::Test
 {
@@ -141,41 +117,48 @@ protected:
 #else
         m_binary = TRACKMEND_BINARY;
 #endif
-        auto server = server_from_environment();
-        if (!server) GTEST_SKIP() << "TRACKMEND_TEST_DB_* not set: no private MariaDB server to test against";
+        auto server = mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
+        if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
         m_server = *server;
         ::setenv("MYSQL_PWD", m_server.password.c_str(), 1);
-        m_generator = fs::path(TRACKMEND_BINARY_DIR) / "tools" / "generate_positions";
         ASSERT_TRUE(fs::exists(m_generator)) << m_generator;
-
         m_dir = fs::temp_directory_path() / ("daemon_test_" + std::to_string(::getpid()) + "_" +
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_dir);
-        fs::create_directories(m_dir / "state");
-        sql("TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions;");
+        fs::create_directories(m_dir);
+        sql("TRUNCATE TABLE positions_raw;");
+        fresh_state();
     }
 
     void TearDown() override
     {
-        for (auto& d : m_started)
-            if (d.pid > 0 && ::kill(d.pid, 0) == 0) {
-                ::kill(d.pid, SIGKILL);
-                ::waitpid(d.pid, nullptr, 0);
-            }
+        for (std::size_t d = 0; d < m_started.size(); ++d)
+            if (m_started[d] > 0) stop(d, SIGKILL);
         if (m_dir.empty()) return;
         sql("TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions;");
         if (!HasFailure()) fs::remove_all(m_dir);
     }
 
+    // Empty positions and no state files, as before a first start.
+    void fresh_state()
+    {
+        sql("TRUNCATE TABLE positions;");
+        fs::remove_all(m_dir / "state");
+        fs::create_directories(m_dir / "state");
+    }
+
     std::string sql(const std::string& _statements)
     {
-        const auto file = m_dir / "statement.sql";
-        std::ofstream(file) << _statements;
-        const auto result = shell("mariadb --protocol=TCP -h " + m_server.host + " -P " + m_server.port +
-                                  " -u " + m_server.user + " --local-infile=1 -B -N " + m_server.name +
-                                  " < " + file.string() + " 2>&1");
-        EXPECT_EQ(result.status, 0) << _statements << "\n" << result.output;
-        return result.output;
+        std::ofstream(m_dir / "statement.sql") << _statements;
+        std::string output;
+        EXPECT_EQ(shell("mariadb --protocol=TCP -h " + m_server.host + " -P " + std::to_string(m_server.port) +
+                            " -u " + m_server.user + " --local-infile=1 -B -N " + m_server.schema + " < " +
+                            (m_dir / "statement.sql").string() + " 2>&1",
+                        &output),
+                  0)
+            << _statements << "\n"
+            << output;
+        return output;
     }
 
     // Loads a generated recording into positions_raw and returns the same
@@ -183,22 +166,18 @@ protected:
     // kind but "UWB", as the daemon skips 'HB').
     fs::path load_recording(const std::string& _arguments)
     {
-        const auto tsv = m_dir / "raw.tsv";
-        const auto batch = m_dir / "batch.in";
-        EXPECT_EQ(
-            shell(m_generator.string() + " " + _arguments + " --format raw-tsv --out " + tsv.string()).status,
-            0);
+        const auto tsv = m_dir / "raw.tsv", batch = m_dir / "batch.in";
+        EXPECT_EQ(shell(m_generator.string() + " " + _arguments + " --format raw-tsv --out " + tsv.string()), 0);
         sql("LOAD DATA LOCAL INFILE '" + tsv.string() +
-            "' INTO TABLE positions_raw FIELDS TERMINATED BY '\\t' (trackable_id, trackable_uid, "
-            "mac_address, ts, "
+            "' INTO TABLE positions_raw FIELDS TERMINATED BY '\\t' (trackable_id, trackable_uid, mac_address, ts, "
             "x, y, z, area_uid, project_uid, inactive, type);");
         std::ifstream in(tsv);
         std::ofstream out(batch);
         for (std::string line; std::getline(in, line);) {
             const auto f = split(line, '\t');
-            out << f.at(1) << '|' << f.at(2) << '|' << f.at(3) << "|0|gen|\\N|\\N|\\N|" << f.at(10) << '|'
-                << f.at(4) << '|' << f.at(5) << '|' << f.at(6) << '|' << f.at(7) << '|' << f.at(8) << '|'
-                << f.at(9) << '\n';
+            out << f.at(1) << '|' << f.at(2) << '|' << f.at(3) << "|0|gen|\\N|\\N|\\N|" << f.at(10);
+            for (int i = 4; i <= 9; ++i) out << '|' << f.at(i);
+            out << '\n';
         }
         return batch;
     }
@@ -206,114 +185,95 @@ protected:
     std::vector<row> batch_rows(const fs::path& _input)
     {
         const auto output = m_dir / "batch.out";
-        EXPECT_EQ(shell(m_binary + " -s -i " + _input.string() + " -o " + output.string()).status, 0);
-        std::vector<row> rows;
-        std::ifstream in(output);
-        for (std::string line; std::getline(in, line);) rows.push_back(make_row(split(line, '|')));
-        return rows;
+        EXPECT_EQ(shell(m_binary + " -s -i " + _input.string() + " -o " + output.string()), 0);
+        return parse_rows(read_file(output), '|');
     }
 
     std::vector<row> written_rows()
     {
-        std::vector<row> rows;
-        std::istringstream in(
-            sql("SELECT trackable_uid, mac_address, DATE_FORMAT(ts, '%Y-%m-%d %H:%i:%s.%f'), x, y, z, "
-                "area_uid, project_uid, inactive FROM positions;"));
-        for (std::string line; std::getline(in, line);) rows.push_back(make_row(split(line, '\t')));
-        return rows;
+        return parse_rows(sql("SELECT trackable_uid, mac_address, DATE_FORMAT(ts, '%Y-%m-%d %H:%i:%s.%f'), x, y, "
+                              "z, area_uid, project_uid, inactive FROM positions;"),
+                          '\t');
     }
 
-    long long newest_written_ms()
+    long long newest_ms(const std::string& _table = "positions")
     {
-        auto text = sql("SELECT DATE_FORMAT(max(ts), '%Y-%m-%d %H:%i:%s.%f') FROM positions;");
-        return to_ms(text);
+        return to_ms(sql("SELECT DATE_FORMAT(max(ts), '%Y-%m-%d %H:%i:%s.%f') FROM " + _table + ";"));
     }
 
-    // A configuration whose settings may be overridden by key.
-    fs::path write_config(const std::string& _name, std::map<std::string, std::string> _settings = {})
+    fs::path write_config(const std::string& _name, int _select_duration_sec = 60, int _insert_piece_size = 1000,
+                          unsigned _port = 0)
     {
-        std::map<std::string, std::string> s{
-            {"host", "\"" + m_server.host + "\""},
-            {"port", m_server.port},
-            {"pidfile", "\"" + (m_dir / "trackmend.pid").string() + "\""},
-            {"persistent_data_dir", "\"" + (m_dir / "state").string() + "\""},
-            {"debug", "false"},
-            {"timer_period_sec", "1"},
-            {"select_duration_sec", "60"},
-            {"insert_piece_size", "1000"}};
-        for (auto& [key, value] : _settings) s[key] = value;
         const auto path = m_dir / _name;
-        std::ofstream(path) << "{\"dw\": {\"host\": " << s["host"] << ", \"user\": \"" << m_server.user
+        std::ofstream(path) << "{\"dw\": {\"host\": \"" << m_server.host << "\", \"user\": \"" << m_server.user
                             << "\", \"password\": \"" << m_server.password << "\", \"database\": \""
-                            << m_server.name << "\", \"port\": " << s["port"] << "},\n \"system\": {"
-                            << "\"persistent_data_dir\": " << s["persistent_data_dir"]
-                            << ", \"pidfile\": " << s["pidfile"] << ", \"debug\": " << s["debug"]
-                            << ", \"timer_period_sec\": " << s["timer_period_sec"]
-                            << ", \"select_duration_sec\": " << s["select_duration_sec"]
-                            << ", \"insert_piece_size\": " << s["insert_piece_size"] << "}}\n";
+                            << m_server.schema << "\", \"port\": " << (_port ? _port : m_server.port)
+                            << "},\n \"system\": {\"persistent_data_dir\": \"" << (m_dir / "state").string()
+                            << "\", \"pidfile\": \"" << (m_dir / "trackmend.pid").string()
+                            << "\", \"debug\": false, \"timer_period_sec\": 1, \"select_duration_sec\": "
+                            << _select_duration_sec << ", \"insert_piece_size\": " << _insert_piece_size << "}}\n";
         return path;
     }
 
-    daemon_process start_daemon(const fs::path& _config)
+    // Starts the daemon with its output in daemon<n>.log; returns n.
+    std::size_t start_daemon(const fs::path& _config)
     {
-        daemon_process d;
-        d.log = m_dir / ("daemon" + std::to_string(m_started.size()) + ".log");
+        const auto log = log_path(m_started.size());
         posix_spawn_file_actions_t actions;
         ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, d.log.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         std::string config = _config.string();
         std::vector<char*> argv{m_binary.data(), const_cast<char*>("-c"), config.data(), nullptr};
-        EXPECT_EQ(::posix_spawn(&d.pid, m_binary.c_str(), &actions, nullptr, argv.data(), environ), 0);
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, m_binary.c_str(), &actions, nullptr, argv.data(), environ), 0);
         ::posix_spawn_file_actions_destroy(&actions);
-        m_started.push_back(d);
-        return d;
+        m_started.push_back(pid);
+        return m_started.size() - 1;
     }
+
+    fs::path log_path(std::size_t _daemon) const { return m_dir / ("daemon" + std::to_string(_daemon) + ".log"); }
+    std::string log(std::size_t _daemon) const { return read_file(log_path(_daemon)); }
 
     // The exit status, or -1 when the process is still running at the
     // deadline, or 128 + signal when a signal ended it.
-    static int wait_exit(const daemon_process& _d, std::chrono::seconds _timeout)
+    int wait_exit(std::size_t _daemon, std::chrono::seconds _timeout = 60s)
     {
-        const auto deadline = std::chrono::steady_clock::now() + _timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(_d.pid, &status, WNOHANG) == _d.pid)
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            std::this_thread::sleep_for(50ms);
-        }
-        return -1;
+        int status = 0;
+        const bool ended =
+            eventually([&] { return ::waitpid(m_started[_daemon], &status, WNOHANG) == m_started[_daemon]; },
+                       _timeout);
+        if (ended) m_started[_daemon] = -1;  // reaped: never signalled again
+        return !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-    static int stop(const daemon_process& _d, int _signal = SIGTERM)
+    int stop(std::size_t _daemon, int _signal = SIGTERM)
     {
-        ::kill(_d.pid, _signal);
-        return wait_exit(_d, 60s);
+        if (m_started[_daemon] > 0) ::kill(m_started[_daemon], _signal);
+        return wait_exit(_daemon);
     }
 
     static bool eventually(const std::function<bool()>& _condition, std::chrono::seconds _timeout)
     {
-        const auto deadline = std::chrono::steady_clock::now() + _timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (const auto deadline = std::chrono::steady_clock::now() + _timeout;
+             std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(50ms))
             if (_condition()) return true;
-            std::this_thread::sleep_for(200ms);
-        }
-        return _condition();
+        return false;
     }
 
     // Caught up: nothing pending and the newest written time has not moved
-    // for a few seconds while the daemon ran its timer.
+    // for three seconds while the daemon ran its timer.
     bool wait_until_caught_up(std::chrono::seconds _timeout)
     {
         long long newest = -1;
         int stable = 0;
         return eventually(
             [&] {
-                const auto now = newest_written_ms();
-                stable = now == newest && now > 0 && !fs::exists(m_dir / "state" / "database.bin")
-                             ? stable + 1
-                             : 0;
+                const auto now = newest_ms();
+                const bool same = now == newest && now > 0 && !fs::exists(m_dir / "state" / "database.bin");
+                stable = same ? stable + 1 : 0;
                 newest = now;
+                std::this_thread::sleep_for(150ms);
                 return stable >= 15;
             },
             _timeout);
@@ -340,104 +300,67 @@ protected:
             << twice << " duplicates, " << foreign << " foreign rows, " << missing << " missing rows";
     }
 
-    static std::multiset<std::string> texts(const std::vector<row>& _rows)
-    {
-        std::multiset<std::string> result;
-        for (const auto& r : _rows) result.insert(r.text);
-        return result;
-    }
-
-    test_server m_server;
+    mariadb_test_server m_server;
     std::string m_binary;
-    fs::path m_generator;
+    const fs::path m_generator = fs::path(TRACKMEND_BINARY_DIR) / "tools" / "generate_positions";
     fs::path m_dir;
-    std::vector<daemon_process> m_started;
+    std::vector<pid_t> m_started;
 };
 
-TEST_F(daemon_test, catch_up_equals_batch_mode_for_any_window_length)
+// Window lengths other than 5 s are the runner's unit test's business.
+TEST_F(daemon_test, catch_up_equals_batch_mode_and_survives_crashes_and_database_outages)
 {
-    const auto batch_input = load_recording("--tags 10 --seconds 60 --seed 3");
-    const auto batch = batch_rows(batch_input);
-    ASSERT_FALSE(batch.empty());
-
-    for (const char* seconds : {"60", "1"}) {
-        SCOPED_TRACE(std::string("select_duration_sec ") + seconds);
-        sql("TRUNCATE TABLE positions;");
-        fs::remove_all(m_dir / "state");
-        fs::create_directories(m_dir / "state");
-        const auto d = start_daemon(write_config("catch_up.json", {{"select_duration_sec", seconds}}));
-        ASSERT_TRUE(wait_until_caught_up(120s)) << read_file(d.log);
-        EXPECT_EQ(stop(d), 0) << read_file(d.log);
-        const auto log = read_file(d.log);
-        EXPECT_NE(log.find("Starting trackmend"), std::string::npos) << log;
-        EXPECT_NE(log.find("main(int, char**)::<lambda()>: exit"), std::string::npos) << log;
-        expect_batch_equivalent(written_rows(), batch);
-    }
-}
-
-TEST_F(daemon_test, crashes_and_database_outages_leave_the_rows_of_an_uninterrupted_run)
-{
-    load_recording("--tags 20 --seconds 360 --seed 9");
+    const auto batch = batch_rows(load_recording("--tags 20 --seconds 360 --seed 9"));
     // Short windows and small statements make a long catch-up with many
     // pieces, each written by several INSERT statements.
-    const auto config =
-        write_config("crash.json", {{"select_duration_sec", "5"}, {"insert_piece_size", "40"}});
-
+    const auto config = write_config("crash.json", 5, 40);
     const auto reference_daemon = start_daemon(config);
-    ASSERT_TRUE(wait_until_caught_up(180s)) << read_file(reference_daemon.log);
+    ASSERT_TRUE(wait_until_caught_up(180s)) << log(reference_daemon);
     ASSERT_EQ(stop(reference_daemon), 0);
+    EXPECT_NE(log(reference_daemon).find("Starting trackmend"), std::string::npos) << log(reference_daemon);
+    EXPECT_NE(log(reference_daemon).find("main(int, char**)::<lambda()>: exit"), std::string::npos);
+    expect_batch_equivalent(written_rows(), batch);
     const auto reference = texts(written_rows());
-    const auto reference_newest = newest_written_ms();
+    const auto reference_newest = newest_ms();
     ASSERT_FALSE(reference.empty());
 
-    // kill -9 at random moments, inserts included; restart each time.
-    sql("TRUNCATE TABLE positions;");
-    fs::remove_all(m_dir / "state");
-    fs::create_directories(m_dir / "state");
-    // Until the catch-up is complete, at most 30 times.
+    // kill -9 at random moments, inserts included, and restart, until the
+    // catch-up is complete, at most 30 times.
+    fresh_state();
     std::mt19937 random(42);
     int kills = 0;
-    while (kills < 30 && newest_written_ms() < reference_newest) {
+    for (; kills < 30 && newest_ms() < reference_newest; ++kills) {
         const auto d = start_daemon(config);
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::uniform_int_distribution<>(100, 700)(random)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<>(100, 700)(random)));
         ASSERT_EQ(stop(d, SIGKILL), 128 + SIGKILL);
-        ++kills;
     }
     EXPECT_GE(kills, 3) << "the catch-up is too short to be interrupted";
-    auto survivor = start_daemon(config);
-    ASSERT_TRUE(wait_until_caught_up(180s)) << read_file(survivor.log);
+    const auto survivor = start_daemon(config);
+    ASSERT_TRUE(wait_until_caught_up(180s)) << log(survivor);
     EXPECT_EQ(stop(survivor), 0);
     const auto after_crashes = texts(written_rows());
     EXPECT_EQ(after_crashes.size(), reference.size()) << "after " << kills << " kills";
-    EXPECT_TRUE(after_crashes == reference)
-        << "rows differ from the uninterrupted run after " << kills << " kills";
+    EXPECT_TRUE(after_crashes == reference) << "rows differ from the uninterrupted run after " << kills << " kills";
 
     // The server goes away in the middle of the catch-up and comes back.
-    if (m_server.dir.empty())
+    if (!m_server.can_restart())
         GTEST_SKIP() << "TRACKMEND_TEST_DB_DIR not set: the outage case needs to stop the server";
-    sql("TRUNCATE TABLE positions;");
-    fs::remove_all(m_dir / "state");
-    fs::create_directories(m_dir / "state");
-    const std::string server_script = std::string(TRACKMEND_SOURCE_DIR) + "/scripts/mariadb-test-server";
+    fresh_state();
     const auto d = start_daemon(config);
-    ASSERT_TRUE(eventually([&] { return newest_written_ms() > 0; }, 60s));
-    EXPECT_LT(newest_written_ms(), reference_newest) << "the outage should interrupt the catch-up";
-    ASSERT_EQ(shell(server_script + " stop " + m_server.dir + " 2>&1").status, 0);
+    ASSERT_TRUE(eventually([&] { return newest_ms() > 0; }, 60s));
+    EXPECT_LT(newest_ms(), reference_newest) << "the outage should interrupt the catch-up";
+    ASSERT_TRUE(m_server.stop());
     std::this_thread::sleep_for(3s);
-    const auto restart = shell(server_script + " start " + m_server.dir + " " + m_server.port + " 2>&1");
-    ASSERT_EQ(restart.status, 0) << restart.output;
-    ASSERT_TRUE(wait_until_caught_up(180s)) << read_file(d.log);
+    ASSERT_TRUE(m_server.start());
+    ASSERT_TRUE(wait_until_caught_up(180s)) << log(d);
     EXPECT_EQ(stop(d), 0);
-    const auto log = read_file(d.log);
-    EXPECT_NE(log.find("std::exception::what()"), std::string::npos) << "the failures are logged:\n" << log;
-    EXPECT_TRUE(texts(written_rows()) == reference)
-        << "rows differ from the uninterrupted run after an outage";
+    EXPECT_NE(log(d).find("std::exception::what()"), std::string::npos) << "the failures are logged:\n" << log(d);
+    EXPECT_TRUE(texts(written_rows()) == reference) << "rows differ from the uninterrupted run after an outage";
 }
 
 TEST_F(daemon_test, live_feed_is_followed_within_the_timer_period_and_the_hold_back)
 {
-    const auto d = start_daemon(write_config("live.json", {{"select_duration_sec", "5"}}));
+    const auto d = start_daemon(write_config("live.json", 5));
     // A producer writes five tags at 5 Hz with the current time for 25 s.
     const auto start = std::chrono::steady_clock::now();
     long long worst_lag = 0;
@@ -447,15 +370,12 @@ TEST_F(daemon_test, live_feed_is_followed_within_the_timer_period_and_the_hold_b
         for (int tag = 0; tag < 5; ++tag)
             values += std::string(values.empty() ? "" : ", ") + "(" + std::to_string(tag) + ", 'L" +
                       std::to_string(tag) + "', NULL, UTC_TIMESTAMP(3), " + std::to_string(tag * 100) +
-                      ", 7, 0, 'a', " + "'p', 0, 'UWB')";
+                      ", 7, 0, 'a', 'p', 0, 'UWB')";
         sql("INSERT INTO positions_raw (trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, "
-            "project_uid, inactive, type) VALUES " +
-            values + ";");
+            "project_uid, inactive, type) VALUES " + values + ";");
         std::this_thread::sleep_for(200ms);
         if (std::chrono::steady_clock::now() - start > 16s) {
-            const auto newest_raw =
-                to_ms(sql("SELECT DATE_FORMAT(max(ts), '%Y-%m-%d %H:%i:%s.%f') FROM positions_raw;"));
-            worst_lag = std::max(worst_lag, newest_raw - newest_written_ms());
+            worst_lag = std::max(worst_lag, newest_ms("positions_raw") - newest_ms());
             ++samples;
         }
     }
@@ -463,7 +383,7 @@ TEST_F(daemon_test, live_feed_is_followed_within_the_timer_period_and_the_hold_b
     ASSERT_GT(samples, 0);
     // Timer period 1 s, hold-back 10 s, and 2 s for the trimmed trailing
     // second and the time of one run.
-    EXPECT_LE(worst_lag, 13000) << read_file(d.log);
+    EXPECT_LE(worst_lag, 13000) << log(d);
 }
 
 TEST_F(daemon_test, failed_starts_are_logged_and_end_with_a_non_zero_status)
@@ -471,40 +391,33 @@ TEST_F(daemon_test, failed_starts_are_logged_and_end_with_a_non_zero_status)
     // A second daemon on the same configuration is refused.
     const auto config = write_config("first.json");
     const auto first = start_daemon(config);
-    ASSERT_TRUE(
-        eventually([&] { return read_file(m_dir / "trackmend.pid") == std::to_string(first.pid); }, 30s));
+    const auto pid = std::to_string(m_started[first]);
+    ASSERT_TRUE(eventually([&] { return read_file(m_dir / "trackmend.pid") == pid; }, 30s));
     const auto second = start_daemon(config);
     EXPECT_EQ(wait_exit(second, 30s), 1);
-    EXPECT_NE(read_file(second.log).find("Process is running"), std::string::npos) << read_file(second.log);
-    EXPECT_EQ(::kill(first.pid, 0), 0) << "the first daemon is unaffected";
-    EXPECT_EQ(read_file(m_dir / "trackmend.pid"), std::to_string(first.pid));
+    EXPECT_NE(log(second).find("Process is running"), std::string::npos) << log(second);
+    EXPECT_EQ(::kill(m_started[first], 0), 0) << "the first daemon is unaffected";
+    EXPECT_EQ(read_file(m_dir / "trackmend.pid"), pid);
     EXPECT_EQ(stop(first), 0);
 
     // A missing and an invalid configuration.
-    const auto missing = start_daemon(m_dir / "no-such-config.json");
-    EXPECT_EQ(wait_exit(missing, 30s), 1);
-    EXPECT_NE(read_file(missing.log).find("Cannot parse json: "), std::string::npos)
-        << read_file(missing.log);
     std::ofstream(m_dir / "invalid.json") << R"({"dw": {"host": "127.0.0.1"}, "system": {}})";
-    const auto invalid = start_daemon(m_dir / "invalid.json");
-    EXPECT_EQ(wait_exit(invalid, 30s), 1);
-    EXPECT_NE(read_file(invalid.log).find("Config file is invalid: "), std::string::npos)
-        << read_file(invalid.log);
-    EXPECT_EQ(read_file(invalid.log).find(": exit"), std::string::npos) << read_file(invalid.log);
+    for (auto [file, message] : {std::pair{"no-such-config.json", "Cannot parse json: "},
+                                 {"invalid.json", "Config file is invalid: "}}) {
+        const auto d = start_daemon(m_dir / file);
+        EXPECT_EQ(wait_exit(d, 30s), 1);
+        EXPECT_NE(log(d).find(message), std::string::npos) << log(d);
+        EXPECT_EQ(log(d).find(": exit"), std::string::npos) << log(d);
+    }
 
-    // SIGTERM while the database is unreachable ends start-up with
-    // "Interrupted": a port on which nothing listens.
-    const auto unreachable = start_daemon(write_config("unreachable.json", {{"port", "1"}}));
-    // Past the start of the signal thread once the first attempt has failed.
-    const auto lines = [&] {
-        const auto text = read_file(unreachable.log);
-        return std::count(text.begin(), text.end(), '\n');
-    };
-    ASSERT_TRUE(eventually([&] { return lines() >= 2; }, 30s)) << read_file(unreachable.log);
+    // SIGTERM while the database is unreachable (nothing listens on port 1)
+    // ends start-up with "Interrupted", once the first attempt has failed
+    // and the signal thread runs.
+    const auto unreachable = start_daemon(write_config("unreachable.json", 60, 1000, 1));
+    ASSERT_TRUE(eventually([&] { return std::ranges::count(log(unreachable), '\n') >= 2; }, 30s)) << log(unreachable);
     EXPECT_EQ(stop(unreachable), 1);
-    const auto log = read_file(unreachable.log);
-    EXPECT_NE(log.find("Interrupted"), std::string::npos) << log;
-    EXPECT_EQ(log.find(": exit"), std::string::npos) << log;
+    EXPECT_NE(log(unreachable).find("Interrupted"), std::string::npos) << log(unreachable);
+    EXPECT_EQ(log(unreachable).find(": exit"), std::string::npos) << log(unreachable);
 }
 
 }  // namespace

@@ -53,9 +53,6 @@ protected:
 
     void TearDown() override
     {
-        m_signals.reset();
-        m_loop.reset();
-        m_core.reset();
         if (!m_dir.empty())
             boost::filesystem::remove_all(m_dir);
         if (m_sql)
@@ -88,27 +85,26 @@ protected:
     // positions as the ten written columns, ordered by time and uid.
     zav::positions_vector stored_positions()
     {
-        auto rows = m_sql->query("SELECT CAST(trackable_id AS CHAR) AS trackable_id, trackable_uid, mac_address, ts, microsecond(ts) AS us, x, "
-                                 "y, z, area_uid, project_uid, CAST(inactive AS CHAR) AS inactive FROM positions "
-                                 "ORDER BY ts, trackable_uid");
+        auto rows = m_sql->query("SELECT CAST(trackable_id AS CHAR) AS trackable_id, trackable_uid, mac_address, ts, "
+                                 "microsecond(ts) AS us, x, y, z, area_uid, project_uid, CAST(inactive AS CHAR) AS "
+                                 "inactive FROM positions ORDER BY ts, trackable_uid");
         zav::positions_vector result;
         while (rows->next()) {
-            zav::position p;
-            p.trackable_id = std::stoll(rows->get_string("trackable_id"));
-            p.trackable_uid = rows->get_string("trackable_uid");
-            if (!rows->get_is_null("mac_address"))
-                p.mac_address = rows->get_string("mac_address");
+            auto text = [&](const char* _name) {
+                return rows->get_is_null(_name) ? boost::none : boost::optional<std::string>(rows->get_string(_name));
+            };
+            auto number = [&](const char* _name) {
+                return rows->get_is_null(_name) ? boost::none : boost::optional<int>(rows->get_signed32(_name));
+            };
+            zav::position p = pos(*text("trackable_uid"), ms(0), number("x"), number("y"));
+            p.trackable_id = std::stoll(*text("trackable_id"));
+            p.mac_address = text("mac_address");
             p.ts = zav::database_impl::to_timestamp(rows->get_date_time("ts"), rows->get_signed32("us"));
-            for (auto [name, member] : {std::pair{"x", &zav::position::x}, std::pair{"y", &zav::position::y},
-                                        std::pair{"z", &zav::position::z}})
-                if (!rows->get_is_null(name))
-                    p.*member = rows->get_signed32(name);
-            if (!rows->get_is_null("area_uid"))
-                p.area_uid = rows->get_string("area_uid");
-            if (!rows->get_is_null("project_uid"))
-                p.project_uid = rows->get_string("project_uid");
-            if (!rows->get_is_null("inactive"))
-                p.inactive = static_cast<short>(std::stoi(rows->get_string("inactive")));
+            p.z = number("z");
+            p.area_uid = text("area_uid");
+            p.project_uid = text("project_uid");
+            if (const auto inactive = text("inactive"))
+                p.inactive = static_cast<short>(std::stoi(*inactive));
             result.push_back(p);
         }
         return result;
@@ -131,12 +127,15 @@ protected:
     zav::libs::core::events_loop::signals_handle::ptr m_signals;
 };
 
+// The error text of the store's exception; _function receives where it arose.
 template <typename F>
-std::string store_error_of(F&& _f)
+std::string store_error_of(F&& _f, std::string* _function = nullptr)
 {
     try {
         _f();
     } catch (const zav::libs::core::exception& e) {
+        if (_function)
+            *_function = e.get_source_location().function();
         return e.get_string_error();
     }
     return "<no exception>";
@@ -179,18 +178,10 @@ TEST_F(DatabaseImplTest, RawWindowBoundsHeartbeatsAndTrailingSecond)
     auto store = make_store();
 
     const auto window = store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::seconds(10));
-    std::vector<int> xs;
-    for (const auto& p : window)
-        xs.push_back(*p.x);
     // Were the end excluded, 09.999 would be the trailing second and go too.
-    EXPECT_EQ(xs, (std::vector<int>{1, 3}));
-    ASSERT_EQ(window.size(), 2u);
-    EXPECT_EQ(window[0].ts, zav::timestamp(ms(noon + 1500)));
-    EXPECT_EQ(window[0].trackable_id, 1);
-    EXPECT_EQ(window[0].y, 2);
-    EXPECT_FALSE(window[0].z);
-    EXPECT_FALSE(window[0].mac_address);
-    EXPECT_FALSE(window[0].inactive);
+    zav::positions_vector expected = {pos("T1", ms(noon + 1500), 1, 2), pos("T1", ms(noon + 9999), 3, 2)};
+    expected[0].trackable_id = expected[1].trackable_id = 1;
+    EXPECT_EQ(window, expected);
 
     EXPECT_TRUE(store->get_raw_positions(zav::timestamp(ms(noon + 10000)), std::chrono::seconds(5)).empty())
         << "one row, alone in its second";
@@ -279,78 +270,55 @@ TEST_F(DatabaseImplTest, RecoveryInsertsOnlyTheMissingPieces)
     store->recover_if_failed();
     EXPECT_EQ(server_count("Com_select") - selects_before, 0) << "an empty batch sends nothing";
     EXPECT_FALSE(boost::filesystem::exists(pending_file()));
-}
 
-TEST_F(DatabaseImplTest, CorruptPendingFileIsDeletedAndReported)
-{
-    auto store = make_store(2);
     std::ofstream(pending_file()) << "22 serialization::archive 19 0 0 5 0 0 0 garbage";
-    EXPECT_NE(store_error_of([&] { store->recover_if_failed(); }), "<no exception>");
-    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
-    EXPECT_TRUE(stored_positions().empty());
+    EXPECT_NE(store_error_of([&] { store->recover_if_failed(); }), "<no exception>") << "a corrupt file is reported";
+    EXPECT_FALSE(boost::filesystem::exists(pending_file())) << "and deleted";
+    EXPECT_EQ(stored_positions(), positions);
 }
 
-TEST_F(DatabaseImplTest, FailedWriteIsCompletedAfterTheServerCameBack)
+TEST_F(DatabaseImplTest, OutageFailsTheWriteAndConstructionRetriesUntilTheServerCameBack)
 {
     if (!m_server.can_restart())
         GTEST_SKIP() << "TRACKMEND_TEST_DB_DIR is not set: the server cannot be restarted";
     auto store = make_store(2);
-    EXPECT_FALSE(store->get_last_position_timestamp());
-
     ASSERT_TRUE(m_server.stop());
     const auto positions = five_positions();
+    std::unique_ptr<zav::database_impl> second;
+    std::string log;
     {
-        trackmend_test::stderr_capture quiet;
+        trackmend_test::stderr_capture captured;
         EXPECT_NE(store_error_of([&] { store->write_positions(positions); }), "<no exception>");
+        EXPECT_TRUE(boost::filesystem::exists(pending_file())) << "the batch waits for recovery";
+        std::thread restart([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            m_server.start();
+        });
+        EXPECT_NO_THROW(second = make_store());
+        restart.join();
+        log = captured.text();
     }
-    EXPECT_TRUE(boost::filesystem::exists(pending_file())) << "the batch waits for recovery";
-    ASSERT_TRUE(m_server.start());
+    EXPECT_NE(log.find("MariaDB Error(2002)"), std::string::npos) << "the failed attempt was logged";
+    ASSERT_TRUE(second);
 
     store->recover_if_failed();  // the same store reconnects by itself
     m_sql = m_server.connect();
     EXPECT_EQ(stored_positions(), positions);
-    EXPECT_EQ(store->get_last_position_timestamp(), positions.back().ts);
+    EXPECT_EQ(second->get_last_position_timestamp(), positions.back().ts);
 }
 
 TEST_F(DatabaseImplTest, DatabaseErrorsAreLocatedAtTheStoreOperation)
 {
     auto store = make_store();
     m_sql->execute("RENAME TABLE positions TO positions_away");
-    struct restore_table {
-        mariadb::connection_ref sql;
-        ~restore_table() { sql->execute("RENAME TABLE positions_away TO positions"); }
-    } restore{m_sql};
-    trackmend_test::stderr_capture quiet;
-    try {
-        store->clear_positions_table();
-        FAIL() << "truncated a missing table";
-    } catch (const zav::libs::core::exception& e) {
-        EXPECT_EQ(e.get_string_error(), "Table 'trackmend_test.positions' doesn't exist");
-        EXPECT_NE(std::string(e.get_source_location().function()).find("clear_positions_table"), std::string::npos);
-    }
-}
-
-TEST_F(DatabaseImplTest, ConstructionRetriesUntilTheServerAnswers)
-{
-    if (!m_server.can_restart())
-        GTEST_SKIP() << "TRACKMEND_TEST_DB_DIR is not set: the server cannot be restarted";
-    ASSERT_TRUE(m_server.stop());
-    std::thread restart([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        m_server.start();
-    });
-    std::unique_ptr<zav::database_impl> store;
-    std::string log;
+    std::string function, error;
     {
-        trackmend_test::stderr_capture captured;
-        EXPECT_NO_THROW(store = make_store());
-        log = captured.text();
+        trackmend_test::stderr_capture quiet;
+        error = store_error_of([&] { store->clear_positions_table(); }, &function);
     }
-    restart.join();
-    EXPECT_NE(log.find("MariaDB Error(2002)"), std::string::npos) << "the failed attempt was logged";
-    m_sql = m_server.connect();
-    ASSERT_TRUE(store);
-    EXPECT_FALSE(store->get_last_position_timestamp());
+    m_sql->execute("RENAME TABLE positions_away TO positions");
+    EXPECT_EQ(error, "Table 'trackmend_test.positions' doesn't exist");
+    EXPECT_NE(function.find("clear_positions_table"), std::string::npos) << function;
 }
 
 TEST_F(DatabaseImplTest, ConstructionEndsWithInterruptedOnceASignalArrived)

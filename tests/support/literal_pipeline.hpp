@@ -30,8 +30,6 @@ inline bool has_coordinates(const position& _p)
 
 inline int median_filter(std::vector<int> _values)
 {
-    if (_values.size() == 1)
-        return _values[0];
     std::sort(_values.begin(), _values.end());
     const std::size_t n = _values.size();
     if (n % 2 == 1)
@@ -120,9 +118,7 @@ inline positions trimmed(positions _positions)
 {
     if (_positions.empty())
         return _positions;
-    timestamp newest = _positions.front().ts;
-    for (const position& p : _positions)
-        newest = std::max(newest, p.ts);
+    const timestamp newest = std::max_element(_positions.begin(), _positions.end(), ppp::timestamp_less)->ts;
     std::erase_if(_positions,
                   [&](const position& _p) { return _p.ts < newest - std::chrono::milliseconds(10000); });
     return _positions;

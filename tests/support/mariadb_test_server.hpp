@@ -16,26 +16,18 @@ namespace trackmend_test {
 struct mariadb_test_server {
     std::string host;
     unsigned int port = 0;
-    std::string user;
-    std::string password;
-    std::string schema;
-    // Data directory, for stopping and restarting the server; may be empty.
-    std::string dir;
-    // scripts/mariadb-test-server, for stopping and restarting the server.
-    std::string script;
+    std::string user, password, schema;
+    // Data directory and scripts/mariadb-test-server, for stopping and
+    // restarting the server; may be empty.
+    std::string dir, script;
 
     static std::optional<mariadb_test_server> from_environment(const std::string& _script = "")
     {
-        const char* host = std::getenv("TRACKMEND_TEST_DB_HOST");
-        const char* port = std::getenv("TRACKMEND_TEST_DB_PORT");
-        const char* user = std::getenv("TRACKMEND_TEST_DB_USER");
-        const char* password = std::getenv("TRACKMEND_TEST_DB_PASSWORD");
-        const char* schema = std::getenv("TRACKMEND_TEST_DB_NAME");
-        const char* dir = std::getenv("TRACKMEND_TEST_DB_DIR");
-        if (!host || !port || !user || !password || !schema)
+        auto get = [](const char* _name) { return std::getenv((std::string("TRACKMEND_TEST_DB_") + _name).c_str()); };
+        if (!get("HOST") || !get("PORT") || !get("USER") || !get("PASSWORD") || !get("NAME"))
             return std::nullopt;
-        return mariadb_test_server{host, static_cast<unsigned int>(std::stoul(port)), user, password, schema,
-                                   dir ? dir : "", _script};
+        return mariadb_test_server{get("HOST"), static_cast<unsigned int>(std::stoul(get("PORT"))), get("USER"),
+                                   get("PASSWORD"), get("NAME"), get("DIR") ? get("DIR") : "", _script};
     }
 
     static constexpr const char* skip_message =
@@ -58,8 +50,7 @@ struct mariadb_test_server {
 private:
     bool run(const std::string& _arguments) const
     {
-        const std::string command = "'" + script + "' " + _arguments + " >/dev/null";
-        return std::system(command.c_str()) == 0;
+        return std::system(("'" + script + "' " + _arguments + " >/dev/null").c_str()) == 0;
     }
 };
 

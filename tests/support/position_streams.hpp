@@ -18,20 +18,11 @@ namespace zav {
 // Lets test failures show positions readably.
 inline void PrintTo(const position& _p, std::ostream* _os)
 {
-    const auto opt = [&](const auto& _v) -> std::ostream& {
-        if (_v)
-            return *_os << *_v;
-        return *_os << "-";
-    };
+    const auto opt = [&](const auto& _v, const char* _after) { (_v ? *_os << *_v : *_os << "-") << _after; };
     *_os << "{" << _p.trackable_uid << " #" << _p.trackable_id << " " << _p.ts.get_time_since_epoch().count()
          << " ";
-    opt(_p.x) << ",";
-    opt(_p.y) << ",";
-    opt(_p.z) << " ";
-    opt(_p.mac_address) << " ";
-    opt(_p.area_uid) << " ";
-    opt(_p.project_uid) << " ";
-    opt(_p.inactive) << "}";
+    opt(_p.x, ","), opt(_p.y, ","), opt(_p.z, " "), opt(_p.mac_address, " "), opt(_p.area_uid, " ");
+    opt(_p.project_uid, " "), opt(_p.inactive, "}");
 }
 
 }  // namespace zav

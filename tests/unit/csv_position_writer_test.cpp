@@ -128,8 +128,6 @@ TEST_F(OutputFileTest, StreamedLinesMatchSingleLines)
         ASSERT_TRUE(std::getline(content, line));
         line += '\n';
         ASSERT_EQ(line, csv_position_writer::format(p));
-        const std::string time = p.ts.to_iso_8601_string(true) + "000";
-        ASSERT_NE(line.find("|" + time + "|"), std::string::npos) << line;
     }
     EXPECT_FALSE(std::getline(content, line)) << "no line more than written";
 }
@@ -150,13 +148,6 @@ TEST_F(OutputFileTest, AppearsOnlyWhenCommitted)
     const std::string content = read_file(path);
     EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 20000);
     EXPECT_EQ(files_in_dir(), 1u) << "no temporary file left";
-
-    {
-        output_file abandoned((m_dir / "other.csv").string());
-        abandoned.write("partial");
-    }
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "other.csv"));
-    EXPECT_EQ(files_in_dir(), 1u) << "an abandoned file leaves nothing behind";
 }
 
 TEST_F(OutputFileTest, FailuresNameTheFileAndTheReason)

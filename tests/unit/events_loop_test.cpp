@@ -148,14 +148,6 @@ TEST_F(EventsLoopTest, LongHandlerSeesTheSignalAndRunReturnsAfterIt)
     work.reset();
 }
 
-TEST_F(EventsLoopTest, HandleWithoutSignalJoinsSilently)
-{
-    auto signals = m_loop->stop_on_signals();
-    signals.reset();
-    EXPECT_FALSE(m_loop->is_stopped());
-    EXPECT_TRUE(m_socket.is_quiet()) << "nothing is logged";
-}
-
 TEST(EventsLoopDeathTest, SignalsHaveTheirDefaultEffectAgainWithoutAHandle)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");

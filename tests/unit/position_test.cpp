@@ -70,20 +70,13 @@ TEST(PositionTest, ArchiveTextIsPinned)
 
 TEST(PositionTest, ArchiveRoundTripsKeepAbsentMembersAbsent)
 {
-    EXPECT_EQ(reloaded(full_position()), full_position());
-    EXPECT_EQ(reloaded(position{}), position{});
-
     position partial;
     partial.trackable_uid = "tag with blanks";
     partial.ts = zav::timestamp(std::chrono::milliseconds(-1));
     partial.y = 0;
     partial.project_uid = "";
     partial.inactive = -32768;
-    const position loaded = reloaded(partial);
-    EXPECT_EQ(loaded, partial);
-    EXPECT_FALSE(loaded.x);
-    EXPECT_TRUE(loaded.project_uid);
-
+    EXPECT_EQ(reloaded(partial), partial);
     const zav::positions_vector several{full_position(), partial, position{}};
     EXPECT_EQ(reloaded(several), several);
 }

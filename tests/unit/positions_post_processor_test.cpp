@@ -5,13 +5,11 @@
 #include "support/position_streams.hpp"
 #include "support/positions.hpp"
 
-#include <boost/archive/text_iarchive.hpp>
-#include <boost/archive/text_oarchive.hpp>
 #include <boost/optional/optional_io.hpp>
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
+#include <tuple>
 
 using namespace zav;
 using namespace zav::test;
@@ -55,38 +53,21 @@ std::vector<int> xs_of(const positions& _positions)
 
 }  // namespace
 
-TEST(PositionsPostProcessorTest, EmptyPieceFailsTheNonEmptyCheck)
+TEST(PositionsPostProcessorTest, MalformedCallsAreRefused)
 {
-    try {
-        ppp::process_positions({}, {});
-        FAIL() << "an empty piece must not be processed";
-    } catch (const libs::core::check_failed_exception& e) {
-        EXPECT_EQ(e.get_string_error(), "check failed: _positions_to_process.size()");
-        EXPECT_EQ(e.get_source_location().short_file(), "/src/positions_post_processor.cpp");
-        EXPECT_EQ(e.get_source_location().short_function(), "zav::positions_post_processor::cut_positions");
-    }
-    try {
-        ppp::interpolate_positions({pos("A", ms(0), 1, 1), pos("A", ms(1), 1, 1)}, {pos("A", ms(0), 1, 1)});
-        FAIL() << "a shorter interpolation list must be refused";
-    } catch (const libs::core::check_failed_exception& e) {
-        EXPECT_EQ(e.get_string_error(),
-                  "check failed: _positions_for_interpolation.size() >= _positions_to_process.size()");
-        EXPECT_EQ(e.get_source_location().short_function(),
-                  "zav::positions_post_processor::interpolate_positions");
-    }
+    EXPECT_THROW(ppp::process_positions({}, {}), libs::core::check_failed_exception) << "empty piece";
+    EXPECT_THROW(ppp::interpolate_positions({pos("A", ms(0), 1, 1), pos("A", ms(1), 1, 1)},
+                                            {pos("A", ms(0), 1, 1)}),
+                 libs::core::check_failed_exception)
+        << "shorter interpolation list";
 }
 
 TEST(PositionsPostProcessorTest, NewestTenSecondsAreHeldBack)
 {
-    const auto one = ppp::process_positions({}, {pos("A", ms(5000), 1, 2)});
-    EXPECT_TRUE(one.processed_positions.empty());
-    EXPECT_EQ(one.additional_data_.not_processed_positions, (positions{pos("A", ms(5000), 1, 2)}));
-    EXPECT_TRUE(one.additional_data_.processed_positions.empty());
-    EXPECT_TRUE(one.additional_data_.processed_filtered_positions.empty());
-
     // Unordered on purpose: the piece is ordered first.
     const auto exactly = ppp::process_positions({}, {pos("B", ms(10000), 5, 5), pos("A", ms(0), 1, 1)});
     EXPECT_TRUE(exactly.processed_positions.empty()) << "10 000 ms before the newest is held back";
+    EXPECT_TRUE(exactly.additional_data_.processed_positions.empty());
     EXPECT_EQ(times_of(exactly.additional_data_.not_processed_positions), (std::vector<long long>{0, 10000}));
 
     const auto beyond = ppp::process_positions({}, {pos("B", ms(10001), 5, 5), pos("A", ms(0), 1, 1)});
@@ -94,10 +75,6 @@ TEST(PositionsPostProcessorTest, NewestTenSecondsAreHeldBack)
         << "10 001 ms before is processed";
     EXPECT_EQ(times_of(beyond.additional_data_.not_processed_positions), (std::vector<long long>{10001}));
     EXPECT_EQ(beyond.additional_data_.processed_positions, (positions{pos("A", ms(0), 1, 1)}));
-
-    const auto [older, held] = ppp::cut_positions({pos("A", ms(0)), pos("A", ms(1)), pos("A", ms(10001))});
-    EXPECT_EQ(times_of(older), (std::vector<long long>{0}));
-    EXPECT_EQ(times_of(held), (std::vector<long long>{1, 10001}));
 }
 
 TEST(PositionsPostProcessorTest, MedianOverSameObjectWithinOneSecond)
@@ -166,17 +143,10 @@ TEST(PositionsPostProcessorTest, GapsAreFilledAtOneSecondSteps)
 
     // Synthetic positions are copies of the earlier sample.
     position earlier = pos("A", ms(0), 0, 0);
-    earlier.trackable_id = 11;
-    earlier.mac_address = "aa:bb";
-    earlier.z = 5;
-    earlier.area_uid = "area-1";
-    earlier.project_uid = "project-1";
-    earlier.inactive = 1;
+    std::tie(earlier.trackable_id, earlier.mac_address, earlier.z, earlier.area_uid, earlier.project_uid,
+             earlier.inactive) = std::tuple(11, "aa:bb", 5, "area-1", "project-1", 1);
     position later = pos("A", ms(1600), 10, 20);
-    later.trackable_id = 12;
-    later.z = 9;
-    later.area_uid = "area-2";
-    later.inactive = 0;
+    std::tie(later.trackable_id, later.z, later.area_uid, later.inactive) = std::tuple(12, 9, "area-2", 0);
     const auto r = ppp::process_positions({}, with_flush({earlier, later}));
     const auto a = of_object(r.processed_positions, "A");
     ASSERT_EQ(a.size(), 3u);
@@ -340,24 +310,4 @@ TEST(PositionsPostProcessorTest, CarryOverMadeElsewhereIsStillHonoured)
     const auto a = of_object(r.processed_positions, "A");
     EXPECT_EQ(times_of(a), (std::vector<long long>{900, 1900, 3100}));
     EXPECT_EQ(xs_of(a), (std::vector<int>{60, 40, 20}));
-    const auto literal = literal::process_positions(
-        context, with_flush({pos("A", ms(900), 20, 20), pos("A", ms(3100), 20, 20)}));
-    EXPECT_EQ(as_multiset(r.processed_positions), as_multiset(literal.processed_positions));
-}
-
-TEST(PositionsPostProcessorTest, CarryOverSurvivesATextArchive)
-{
-    const auto r = ppp::process_positions(
-        {}, {pos("A", ms(0), 1, 2), pos("A", ms(500), 3, boost::none), pos("A", ms(20000), 5, 6)});
-    std::stringstream archive;
-    {
-        boost::archive::text_oarchive out(archive);
-        out << r.additional_data_;
-    }
-    ppp::additional_data loaded;
-    boost::archive::text_iarchive in(archive);
-    in >> loaded;
-    EXPECT_EQ(loaded.not_processed_positions, r.additional_data_.not_processed_positions);
-    EXPECT_EQ(loaded.processed_positions, r.additional_data_.processed_positions);
-    EXPECT_EQ(loaded.processed_filtered_positions, r.additional_data_.processed_filtered_positions);
 }

@@ -17,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
 
 #include "core/exception.hpp"
 #include "core/logger.hpp"
@@ -51,14 +52,14 @@ public:
     boost::optional<timestamp> get_last_position_timestamp() const override
     {
         if (m_unreachable) throw std::runtime_error("server has gone away");
-        if (m_written.empty()) return boost::none;
-        return std::max_element(m_written.begin(), m_written.end(), positions_post_processor::timestamp_less)
-            ->ts;
+        boost::optional<timestamp> last;
+        for (const auto& p : m_written)
+            if (!last || p.ts > *last) last = p.ts;
+        return last;
     }
     boost::optional<timestamp> get_first_raw_position_timestamp() const override
     {
-        if (m_raw.empty()) return boost::none;
-        return std::min_element(m_raw.begin(), m_raw.end(), positions_post_processor::timestamp_less)->ts;
+        return get_next_raw_position_timestamp(timestamp(std::chrono::milliseconds(-1)));
     }
     boost::optional<timestamp> get_next_raw_position_timestamp(timestamp _timestamp) const override
     {
@@ -73,32 +74,24 @@ public:
         positions_vector window;
         for (const auto& p : m_raw)
             if (p.ts > _from && p.ts <= _from + _duration) window.push_back(p);
-        if (window.empty()) return window;
-        const auto second = window.back().ts.get_ts();
-        auto first_trailing = window.end();
-        while (first_trailing != window.begin() && std::prev(first_trailing)->ts.get_ts() == second)
-            --first_trailing;
-        if (first_trailing == window.begin()) return {};
-        window.erase(first_trailing, window.end());
+        const auto second = window.empty() ? 0 : window.back().ts.get_ts();
+        while (!window.empty() && window.back().ts.get_ts() == second) window.pop_back();
         return window;
     }
     void clear_positions_table() override { m_written.clear(); }
     void write_positions(const positions_vector& _positions) override
     {
-        if (m_fail_next_write) {
-            m_fail_next_write = false;
-            throw std::runtime_error("write failed on purpose");
-        }
-        if (m_crash_inside_next_write) {
-            // What a crash after the first INSERT statement leaves: part of the
-            // batch in positions, the whole of it pending for recovery.
-            m_crash_inside_next_write = false;
-            const auto half = _positions.begin() + static_cast<long>(_positions.size() / 2);
-            m_written.insert(m_written.end(), _positions.begin(), half);
-            m_pending.assign(half, _positions.end());
-            throw std::runtime_error("crash inside a write");
-        }
-        m_written.insert(m_written.end(), _positions.begin(), _positions.end());
+        // A failure before anything was written, or what a crash after the
+        // first INSERT statement leaves: half the batch in positions, the rest
+        // pending for recovery.
+        const bool fail = std::exchange(m_fail_next_write, false);
+        const bool crash = std::exchange(m_crash_inside_next_write, false);
+        const auto end = fail    ? _positions.begin()
+                         : crash ? _positions.begin() + static_cast<long>(_positions.size() / 2)
+                                 : _positions.end();
+        m_written.insert(m_written.end(), _positions.begin(), end);
+        if (crash) m_pending.assign(end, _positions.end());
+        if (fail || crash) throw std::runtime_error("write failed on purpose");
     }
 
     positions_vector m_raw;
@@ -180,17 +173,13 @@ void expect_matches_reference(const positions_vector& _written, const positions_
 class post_processor_runner_test : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override { reset_dir(); }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    void reset_dir()
     {
-        // runner.bin is synced after every piece: keep it in memory when possible.
-        const std::filesystem::path base =
-            std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        m_dir = base / ("runner_test_" + std::to_string(::getpid()) + "_" +
-                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     post_processor_runner make_runner(database& _db, int _seconds)
     {
@@ -198,7 +187,10 @@ protected:
                                      std::chrono::seconds(_seconds));
     }
 
-    std::filesystem::path m_dir;
+    // runner.bin is synced after every piece: keep it in memory when possible.
+    const std::filesystem::path m_dir =
+        (std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path()) /
+        ("runner_test_" + std::to_string(::getpid()));
     libs::core::logger m_logger{"trackmend-test", "test"};
     signals_stub m_signals;
 };
@@ -208,11 +200,9 @@ TEST_F(post_processor_runner_test, catch_up_equals_one_pass_for_any_window_lengt
     const auto raw = generate_raw(7);
     const auto reference = process_at_once(raw);
     for (int seconds : {1, 60}) {
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
+        reset_dir();
         memory_database db(raw);
-        auto runner = make_runner(db, seconds);
-        runner.run();
+        make_runner(db, seconds).run();
         EXPECT_EQ(db.m_recover_calls, 1);
         expect_matches_reference(db.m_written, reference, "window " + std::to_string(seconds) + " s");
         // Only the hold-back stays unwritten.
@@ -237,17 +227,14 @@ TEST_F(post_processor_runner_test, restarts_and_failed_writes_change_nothing)
         db.m_raw.assign(raw.begin(), raw.begin() + raw.size() * phase / phases);
         if (phase % 3 != 0) {
             (phase % 3 == 1 ? db.m_fail_next_write : db.m_crash_inside_next_write) = true;
-            auto crashing = make_runner(db, 5);
-            EXPECT_THROW(crashing.run(), std::runtime_error);
+            EXPECT_THROW(make_runner(db, 5).run(), std::runtime_error);
         }
-        auto runner = make_runner(db, 5);
-        runner.run();
+        make_runner(db, 5).run();
     }
     expect_matches_reference(db.m_written, reference, "restarted runner");
 
     // The same runner object after a failed write resumes from positions too.
-    std::filesystem::remove_all(m_dir);
-    std::filesystem::create_directories(m_dir);
+    reset_dir();
     memory_database same(raw);
     auto runner = make_runner(same, 5);
     same.m_fail_next_write = true;
@@ -260,8 +247,7 @@ TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)
 {
     // Nothing to read: no recovery, no window.
     memory_database empty({});
-    auto idle = make_runner(empty, 10);
-    idle.run();
+    make_runner(empty, 10).run();
     EXPECT_EQ(empty.m_recover_calls, 0);
     EXPECT_EQ(empty.m_window_queries, 0);
     EXPECT_TRUE(std::filesystem::exists(m_dir / "runner.bin")) << "runner.bin is created at construction";
@@ -274,10 +260,9 @@ TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)
     for (long long t = t0 + 3 * 3600000; t < t0 + 3 * 3600000 + 30000; t += 500)
         raw.push_back(pos("A", ms(t), 1, 1));
     memory_database gap(raw);
-    auto crossing = make_runner(gap, 10);
-    crossing.run();
-    ASSERT_TRUE(gap.get_last_position_timestamp());
-    EXPECT_GT(gap.get_last_position_timestamp()->get_time_since_epoch().count(), t0 + 3 * 3600000);
+    make_runner(gap, 10).run();
+    EXPECT_GT(gap.get_last_position_timestamp().value_or(timestamp(ms(0))).get_time_since_epoch().count(),
+              t0 + 3 * 3600000);
     // The gap is crossed twice (the start moves only to the newest processed
     // position, which is still before the gap after the first crossing), each
     // time with at most 100 windows and one jump; 100 more end the run.
@@ -285,12 +270,10 @@ TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)
 
     // A corrupt runner.bin is logged and replaced; processing goes on with an
     // empty context.
-    std::filesystem::remove_all(m_dir);
-    std::filesystem::create_directories(m_dir);
+    reset_dir();
     std::ofstream(m_dir / "runner.bin") << "22 serialization::archive 17 garbage";
     memory_database fresh(generate_raw(3));
-    auto recovering = make_runner(fresh, 60);
-    recovering.run();
+    make_runner(fresh, 60).run();
     EXPECT_FALSE(fresh.m_written.empty());
 
     EXPECT_THROW(make_runner(fresh, 0), libs::core::exception) << "a window below 1 s is rejected";
