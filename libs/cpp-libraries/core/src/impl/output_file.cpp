@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdexcept>
+#include <string_view>
 #include <unistd.h>
+#include <vector>
 
 namespace zav::libs::core {
 
@@ -20,14 +23,38 @@ std::string directory_of(const std::string& _path)
     return _path.substr(0, slash);
 }
 
+// Temporary files are named after the file, with this between the name and a
+// suffix that tells writers apart.
+constexpr std::string_view temporary_infix = ".tmp.";
+
 }  // namespace
+
+void output_file::remove_leftovers(const std::string& _path)
+{
+    const std::string directory = directory_of(_path);
+    const auto slash = _path.rfind('/');
+    const std::string prefix =
+        (slash == std::string::npos ? _path : _path.substr(slash + 1)) + std::string(temporary_infix);
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr)
+        return;
+    std::vector<std::string> leftovers;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() > prefix.size() && name.starts_with(prefix))
+            leftovers.emplace_back(name);
+    }
+    ::closedir(dir);
+    for (const auto& name : leftovers)
+        ::unlink((directory + "/" + name).c_str());
+}
 
 output_file::output_file(const std::string& _path) : m_path(_path)
 {
     // O_EXCL with a name of our own: never truncates a file someone else
     // holds, and 0666 lets the umask decide the permissions as for any
     // newly created file.
-    const std::string base = _path + ".tmp." + std::to_string(::getpid());
+    const std::string base = _path + std::string(temporary_infix) + std::to_string(::getpid());
     for (int attempt = 0; m_fd < 0; ++attempt) {
         m_temporary_path = attempt == 0 ? base : base + "." + std::to_string(attempt);
         m_fd = ::open(m_temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -141,6 +141,37 @@ int replace_content(int _fd, const std::string& _text)
 
 std::string system_error_text(int _error) { return std::strerror(_error); }
 
+// The PID file's descriptor for a check or a write: the one this process
+// already holds, or a newly opened and locked one, which the caller adds to
+// the held files once it has accepted the file. A lock held by another
+// process refuses the caller, whatever the file says.
+struct pid_file_lock
+{
+    bool opened = false;
+    int fd = -1;
+    bool writable = false;
+    file_descriptor newly_locked;
+};
+
+pid_file_lock lock_pid_file(const std::map<std::string, held_file>& _files, const std::string& _name)
+{
+    if (const auto found = _files.find(_name); found != _files.end())
+        return {true, found->second.fd, found->second.writable, {}};
+    auto attempt = try_lock(_name);
+    switch (attempt.state) {
+        case lock_state::cannot_open:
+            return {};
+        case lock_state::busy:
+            throw exception("Process is running", CORE_SOURCE_LOCATION);
+        case lock_state::failed:
+            throw exception("write_pid: flock(): " + system_error_text(attempt.error), CORE_SOURCE_LOCATION);
+        case lock_state::locked:
+            break;
+    }
+    const int fd = attempt.fd.get();
+    return {true, fd, attempt.writable, std::move(attempt.fd)};
+}
+
 }  // namespace
 
 void write_pid(const std::string& _pid_file_name)
@@ -156,31 +187,14 @@ void check_pid(const std::string& _pid_file_name)
     const std::lock_guard guard(held().mutex);
     auto& files = held().files;
 
-    int fd = -1;
-    lock_attempt attempt{lock_state::locked, {}, false, 0};
-    if (const auto found = files.find(_pid_file_name); found != files.end()) {
-        fd = found->second.fd;
-    } else {
-        attempt = try_lock(_pid_file_name);
-        switch (attempt.state) {
-            case lock_state::cannot_open:
-                // Typically no such file, or a missing directory: nothing is
-                // recorded, and the write reports what is wrong with the path.
-                return;
-            case lock_state::busy:
-                throw exception("Process is running", CORE_SOURCE_LOCATION);
-            case lock_state::failed:
-                throw exception("write_pid: flock(): " + system_error_text(attempt.error),
-                                CORE_SOURCE_LOCATION);
-            case lock_state::locked:
-                break;
-        }
-        fd = attempt.fd.get();
-    }
+    // Typically no such file, or a missing directory: nothing is recorded,
+    // and the write reports what is wrong with the path.
+    auto lock = lock_pid_file(files, _pid_file_name);
+    if (!lock.opened) return;
 
     // After a crash a restarted daemon often gets its old id again (in a
     // container, or from a supervisor), so the own id counts as stale.
-    const auto pid = read_recorded_pid(fd);
+    const auto pid = read_recorded_pid(lock.fd);
     if (pid && *pid != ::getpid()) {
         if (::kill(*pid, 0) == 0) throw exception("Process is running", CORE_SOURCE_LOCATION);
         const int error = errno;
@@ -190,7 +204,7 @@ void check_pid(const std::string& _pid_file_name)
         }
     }
 
-    if (attempt.fd) files.emplace(_pid_file_name, held_file{attempt.fd.release(), attempt.writable});
+    if (lock.newly_locked) files.emplace(_pid_file_name, held_file{lock.newly_locked.release(), lock.writable});
 }
 
 void write_pid(const std::string& _pid_file_name)
@@ -198,35 +212,16 @@ void write_pid(const std::string& _pid_file_name)
     const std::lock_guard guard(held().mutex);
     auto& files = held().files;
 
-    int fd = -1;
-    lock_attempt attempt{lock_state::locked, {}, false, 0};
-    if (const auto found = files.find(_pid_file_name); found != files.end()) {
-        if (!found->second.writable) throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
-        fd = found->second.fd;
-    } else {
-        attempt = try_lock(_pid_file_name);
-        switch (attempt.state) {
-            case lock_state::cannot_open:
-                throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
-            case lock_state::busy:
-                throw exception("Process is running", CORE_SOURCE_LOCATION);
-            case lock_state::failed:
-                throw exception("write_pid: flock(): " + system_error_text(attempt.error),
-                                CORE_SOURCE_LOCATION);
-            case lock_state::locked:
-                break;
-        }
-        if (!attempt.writable) throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
-        fd = attempt.fd.get();
-    }
+    auto lock = lock_pid_file(files, _pid_file_name);
+    if (!lock.opened || !lock.writable) throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
 
     // Truncated only now, under the lock: a caller refused above never
     // changes the file. An interruption between the two steps leaves an empty
     // file, which records no process.
-    if (const int error = replace_content(fd, std::to_string(::getpid())); error != 0)
+    if (const int error = replace_content(lock.fd, std::to_string(::getpid())); error != 0)
         throw exception("write_pid: write(): " + system_error_text(error), CORE_SOURCE_LOCATION);
 
-    if (attempt.fd) files.emplace(_pid_file_name, held_file{attempt.fd.release(), true});
+    if (lock.newly_locked) files.emplace(_pid_file_name, held_file{lock.newly_locked.release(), true});
 }
 
 }  // namespace detail

@@ -30,6 +30,12 @@ public:
 
     const std::string& path() const { return m_path; }
 
+    // Removes temporary files of _path that a writer killed before commit()
+    // left behind. Only for files that a single process writes (the daemon's
+    // state files, guarded by the PID file lock): another writer's temporary
+    // file in progress would be removed too.
+    static void remove_leftovers(const std::string& _path);
+
 private:
     [[noreturn]] void fail(const char* _what, int _errno) const;
 
