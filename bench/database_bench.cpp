@@ -7,8 +7,8 @@
 //   those rows alone (the query excluded).
 
 #include "database_impl.hpp"
-#include "insert_statement.hpp"
-#include "raw_position_reader.hpp"
+#include "store/insert_statement.hpp"
+#include "store/raw_position_reader.hpp"
 
 #include "core/core.hpp"
 #include "core/logger.hpp"

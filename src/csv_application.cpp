@@ -1,6 +1,6 @@
 #include "csv_application.hpp"
 
-#include "csv_position_parser.hpp"
+#include "batch/csv_position_parser.hpp"
 #include "core/output_file.hpp"
 #include "positions_post_processor.hpp"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "csv_line_reader.hpp"
-#include "csv_position_writer.hpp"
+#include "batch/csv_line_reader.hpp"
+#include "batch/csv_position_writer.hpp"
 #include "position.hpp"
 
 #include <string>

@@ -1,8 +1,9 @@
 #include "database_impl.hpp"
 
-#include "located_errors.hpp"
-#include "raw_position_reader.hpp"
-#include "trailing_second_trim.hpp"
+#include "store/located_errors.hpp"
+#include "store/raw_position_reader.hpp"
+#include "store/row_time.hpp"
+#include "store/trailing_second_trim.hpp"
 
 #include "core/exception.hpp"
 
@@ -68,18 +69,6 @@ database_impl::database_impl(const std::string& _host_name, const std::string& _
             throw libs::core::exception("Interrupted", CORE_SOURCE_LOCATION);
         wait_before_retry(_signals);
     }
-}
-
-database_impl::timestamp database_impl::to_timestamp(const mariadb::date_time& _date_time, int _microseconds)
-{
-    using namespace std::chrono;
-    // The calendar arithmetic of timegm, without its cost per row: fields out
-    // of range (a day 0, a second 60) carry over the same way.
-    const year_month month_start = year(_date_time.year()) / January + months(_date_time.month() - 1);
-    const sys_days day = sys_days(month_start / 1) + days(_date_time.day() - 1);
-    const milliseconds count = duration_cast<milliseconds>(day.time_since_epoch()) + hours(_date_time.hour())
-        + minutes(_date_time.minute()) + seconds(_date_time.second()) + milliseconds(_microseconds / 1000);
-    return timestamp(count);
 }
 
 boost::optional<database_impl::timestamp> database_impl::query_single_timestamp(const std::string& _sql) const

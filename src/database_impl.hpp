@@ -50,10 +50,6 @@ public:
     void clear_positions_table() override;
     void write_positions(const positions_vector& _positions) override;
 
-    // The UTC instant of a DATETIME's calendar fields, with the milliseconds
-    // of its _microseconds (integer division by 1000).
-    static timestamp to_timestamp(const mariadb::date_time& _date_time, int _microseconds);
-
 private:
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
     // One INSERT statement of the whole range.

@@ -1,8 +1,8 @@
 #include "database_impl.hpp"
 
-#include "insert_statement.hpp"
-#include "located_errors.hpp"
-#include "pending_insert_file.hpp"
+#include "store/insert_statement.hpp"
+#include "store/located_errors.hpp"
+#include "store/pending_insert_file.hpp"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>

@@ -1,7 +1,7 @@
 #include "application.hpp"
 #include "config.hpp"
 #include "csv_application.hpp"
-#include "csv_position_parser.hpp"
+#include "batch/csv_position_parser.hpp"
 
 #include "core/core.hpp"
 #include "core/exception.hpp"

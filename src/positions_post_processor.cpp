@@ -1,11 +1,12 @@
 #include "positions_post_processor.hpp"
 
 #include "core/exception.hpp"
-#include "gap_filler.hpp"
-#include "median_window.hpp"
-#include "sliding_median.hpp"
-#include "time_order.hpp"
-#include "trackable_index.hpp"
+#include "pipeline/gap_filler.hpp"
+#include "pipeline/time_distance.hpp"
+#include "pipeline/median_window.hpp"
+#include "pipeline/sliding_median.hpp"
+#include "pipeline/time_order.hpp"
+#include "pipeline/trackable_index.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -183,14 +184,12 @@ positions_post_processor::additional_data positions_post_processor::make_additio
 
 std::chrono::milliseconds positions_post_processor::delta_ms(const position& _lhs, const position& _rhs)
 {
-    const ms delta = _rhs.ts - _lhs.ts;
-    return delta < ms::zero() ? -delta : delta;
+    return pipeline::delta_ms(_lhs, _rhs);
 }
 
 std::chrono::seconds positions_post_processor::delta_s(const position& _lhs, const position& _rhs)
 {
-    const std::int64_t d = delta_ms(_lhs, _rhs).count();
-    return std::chrono::seconds(d / 1000 + std::lround(static_cast<double>(d % 1000) / 1000.0));
+    return pipeline::delta_s(_lhs, _rhs);
 }
 
 bool positions_post_processor::timestamp_less(const position& _lhs, const position& _rhs)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pipeline/constants.hpp"
 #include "position.hpp"
 
 #include <boost/serialization/vector.hpp>
@@ -88,12 +89,12 @@ public:
     static std::chrono::seconds delta_s(const position& _lhs, const position& _rhs);
     static bool timestamp_less(const position& _lhs, const position& _rhs);
 
-    static constexpr std::chrono::milliseconds hold_back_span{10000};
-    static constexpr std::chrono::milliseconds median_half_width{1000};
-    static constexpr std::chrono::milliseconds shortest_gap{1001};
-    static constexpr std::chrono::milliseconds longest_gap{5000};
-    static constexpr std::chrono::seconds smallest_filled_gap{2};
-    static constexpr std::chrono::milliseconds interpolation_step{1000};
+    static constexpr auto hold_back_span = pipeline::hold_back_span;
+    static constexpr auto median_half_width = pipeline::median_half_width;
+    static constexpr auto shortest_gap = pipeline::shortest_gap;
+    static constexpr auto longest_gap = pipeline::longest_gap;
+    static constexpr auto smallest_filled_gap = pipeline::smallest_filled_gap;
+    static constexpr auto interpolation_step = pipeline::interpolation_step;
 };
 
 }  // namespace zav

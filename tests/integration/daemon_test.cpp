@@ -2,7 +2,9 @@
 // configuration, the private MariaDB server, real signals and kill -9. The
 // reference for what positions must hold is batch mode over the same rows.
 
+#include "support/files.hpp"
 #include "support/mariadb_test_server.hpp"
+#include "support/process.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -33,24 +35,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using trackmend_test::mariadb_test_server;
-
-// The exit status of a shell command; _output receives its standard output.
-int shell(const std::string& _command, std::string* _output = nullptr)
-{
-    FILE* pipe = ::popen(_command.c_str(), "r");
-    char buffer[65536];
-    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        if (_output) _output->append(buffer, n);
-    const int status = pipe ? ::pclose(pipe) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string read_file(const fs::path& _path)
-{
-    std::stringstream content;
-    content << std::ifstream(_path).rdbuf();
-    return content.str();
-}
+using trackmend_test::read_file;
+using trackmend_test::run_command;
 
 std::vector<std::string> split(const std::string& _text, char _separator)
 {
@@ -151,7 +137,7 @@ protected:
     {
         std::ofstream(m_dir / "statement.sql") << _statements;
         std::string output;
-        EXPECT_EQ(shell("mariadb --protocol=TCP -h " + m_server.host + " -P " + std::to_string(m_server.port) +
+        EXPECT_EQ(run_command("mariadb --protocol=TCP -h " + m_server.host + " -P " + std::to_string(m_server.port) +
                             " -u " + m_server.user + " --local-infile=1 -B -N " + m_server.schema + " < " +
                             (m_dir / "statement.sql").string() + " 2>&1",
                         &output),
@@ -167,7 +153,7 @@ protected:
     fs::path load_recording(const std::string& _arguments)
     {
         const auto tsv = m_dir / "raw.tsv", batch = m_dir / "batch.in";
-        EXPECT_EQ(shell(m_generator.string() + " " + _arguments + " --format raw-tsv --out " + tsv.string()), 0);
+        EXPECT_EQ(run_command(m_generator.string() + " " + _arguments + " --format raw-tsv --out " + tsv.string()), 0);
         sql("LOAD DATA LOCAL INFILE '" + tsv.string() +
             "' INTO TABLE positions_raw FIELDS TERMINATED BY '\\t' (trackable_id, trackable_uid, mac_address, ts, "
             "x, y, z, area_uid, project_uid, inactive, type);");
@@ -185,7 +171,7 @@ protected:
     std::vector<row> batch_rows(const fs::path& _input)
     {
         const auto output = m_dir / "batch.out";
-        EXPECT_EQ(shell(m_binary + " -s -i " + _input.string() + " -o " + output.string()), 0);
+        EXPECT_EQ(run_command(m_binary + " -s -i " + _input.string() + " -o " + output.string()), 0);
         return parse_rows(read_file(output), '|');
     }
 

@@ -1,5 +1,6 @@
 #include "database_impl.hpp"
-#include "pending_insert_file.hpp"
+#include "store/row_time.hpp"
+#include "store/pending_insert_file.hpp"
 
 #include "core/core.hpp"
 #include "core/exception.hpp"
@@ -99,7 +100,7 @@ protected:
             zav::position p = pos(*text("trackable_uid"), ms(0), number("x"), number("y"));
             p.trackable_id = std::stoll(*text("trackable_id"));
             p.mac_address = text("mac_address");
-            p.ts = zav::database_impl::to_timestamp(rows->get_date_time("ts"), rows->get_signed32("us"));
+            p.ts = zav::to_timestamp(rows->get_date_time("ts"), rows->get_signed32("us"));
             p.z = number("z");
             p.area_uid = text("area_uid");
             p.project_uid = text("project_uid");

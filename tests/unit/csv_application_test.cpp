@@ -1,7 +1,7 @@
 #include "csv_application.hpp"
 
-#include "csv_position_parser.hpp"
-#include "csv_position_writer.hpp"
+#include "batch/csv_position_parser.hpp"
+#include "batch/csv_position_writer.hpp"
 
 #include <gtest/gtest.h>
 

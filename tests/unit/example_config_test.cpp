@@ -11,16 +11,15 @@
 #include <string>
 
 #include "config.hpp"
+#include "support/files.hpp"
 
 namespace {
 
 std::string read_file(const std::string& _name)
 {
-    std::ifstream stream(std::string(TRACKMEND_SOURCE_DIR) + "/" + _name);
-    EXPECT_TRUE(stream) << "cannot read " << _name;
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
+    const std::string text = trackmend_test::read_file(std::string(TRACKMEND_SOURCE_DIR) + "/" + _name);
+    EXPECT_FALSE(text.empty()) << "cannot read " << _name;
+    return text;
 }
 
 // The value of the first line "_key=..." of a systemd unit, or "".

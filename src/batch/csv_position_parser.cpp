@@ -1,0 +1,367 @@
+#include "batch/csv_position_parser.hpp"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zav {
+
+namespace {
+
+constexpr char delimeter = '|';
+constexpr std::string_view null = "\\N";
+
+// The white space of isspace() in the C locale, which both strtol and scanf
+// skip.
+constexpr bool is_c_space(char _c)
+{
+    return _c == ' ' || (_c >= '\t' && _c <= '\r');
+}
+
+// A cursor over the text with the scanf-like steps the time format needs.
+class scanner {
+public:
+    explicit scanner(std::string_view _text) : m_text(_text) {}
+
+    void skip_space()
+    {
+        while (m_pos < m_text.size() && is_c_space(m_text[m_pos]))
+            ++m_pos;
+    }
+
+    // "%d": white space, optional sign, at least one digit. Values that do not
+    // fit an int fail.
+    std::optional<int> read_int()
+    {
+        skip_space();
+        bool negative = false;
+        if (m_pos < m_text.size() && (m_text[m_pos] == '+' || m_text[m_pos] == '-'))
+            negative = m_text[m_pos++] == '-';
+        const std::size_t first_digit = m_pos;
+        // Accumulated as a negative number so that INT_MIN is reachable.
+        long long value = 0;
+        while (m_pos < m_text.size() && m_text[m_pos] >= '0' && m_text[m_pos] <= '9') {
+            value = value * 10 - (m_text[m_pos] - '0');
+            if (value < std::numeric_limits<int>::min())
+                return std::nullopt;
+            ++m_pos;
+        }
+        if (m_pos == first_digit)
+            return std::nullopt;
+        if (!negative) {
+            value = -value;
+            if (value > std::numeric_limits<int>::max())
+                return std::nullopt;
+        }
+        return static_cast<int>(value);
+    }
+
+    // "%f" into a float: white space, optional sign, a decimal floating
+    // number (correctly rounded to single precision, as strtof does).
+    std::optional<float> read_float()
+    {
+        skip_space();
+        bool negative = false;
+        if (m_pos < m_text.size() && (m_text[m_pos] == '+' || m_text[m_pos] == '-'))
+            negative = m_text[m_pos++] == '-';
+        if (m_pos < m_text.size() && (m_text[m_pos] == '+' || m_text[m_pos] == '-'))
+            return std::nullopt;
+        float value = 0;
+        const char* begin = m_text.data() + m_pos;
+        const auto [end, error] =
+            std::from_chars(begin, m_text.data() + m_text.size(), value, std::chars_format::general);
+        if (error != std::errc())
+            return std::nullopt;
+        m_pos += static_cast<std::size_t>(end - begin);
+        return negative ? -value : value;
+    }
+
+    bool expect(char _c)
+    {
+        if (m_pos < m_text.size() && m_text[m_pos] == _c) {
+            ++m_pos;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+};
+
+// Days from 1970-01-01 to the first of the given month of the proleptic
+// Gregorian calendar; _month in 1..12.
+constexpr long long days_from_civil(long long _year, int _month)
+{
+    _year -= _month <= 2;
+    const long long era = (_year >= 0 ? _year : _year - 399) / 400;
+    const long long year_of_era = _year - era * 400;
+    const long long day_of_year = (153 * (_month + (_month > 2 ? -3 : 9)) + 2) / 5;
+    const long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+// The instant of the given fields read as UTC, normalised as timegm does:
+// months carry into years, everything below a month is a plain offset from
+// the first of the month.
+std::optional<timestamp> instant_of(int _year, int _month, int _day, int _hour, int _minute,
+                                    long long _whole_seconds, long long _milliseconds)
+{
+    const long long month_index = static_cast<long long>(_month) - 1;
+    const long long year_carry = month_index >= 0 ? month_index / 12 : -((11 - month_index) / 12);
+    const long long year = static_cast<long long>(_year) + year_carry;
+    const int month = static_cast<int>(month_index - year_carry * 12) + 1;
+    const long long days = days_from_civil(year, month) + _day - 1;
+    const long long seconds = days * 86400 + static_cast<long long>(_hour) * 3600 +
+                              static_cast<long long>(_minute) * 60 + _whole_seconds;
+    // About three million years either way: far beyond any real time, and
+    // far enough inside 64-bit milliseconds that adding or subtracting spans
+    // to such a time cannot overflow.
+    constexpr long long limit = 100'000'000'000'000;
+    if (seconds > limit || seconds < -limit)
+        return std::nullopt;
+    return timestamp(std::chrono::milliseconds(seconds * 1000 + _milliseconds));
+}
+
+std::optional<timestamp> parse_time_fields(int _year, int _month, int _day, int _hour, int _minute,
+                                           float _seconds)
+{
+    // Non-finite or absurd seconds would make the truncation below undefined;
+    // no real time text has them.
+    if (!std::isfinite(_seconds) || std::fabs(_seconds) > 1e12f)
+        return std::nullopt;
+    const long long whole_seconds = static_cast<long long>(_seconds);
+    const float fraction = _seconds - static_cast<float>(whole_seconds);
+    const long long milliseconds = static_cast<long long>(std::roundf(fraction * 1000.0f));
+    return instant_of(_year, _month, _day, _hour, _minute, whole_seconds, milliseconds);
+}
+
+bool is_digit(char _c)
+{
+    return _c >= '0' && _c <= '9';
+}
+
+int two_digits(const char* _text)
+{
+    return (_text[0] - '0') * 10 + (_text[1] - '0');
+}
+
+// The form every producer writes, "YYYY-MM-DD hh:mm:ss.fff" with or without
+// a "Z", read from fixed places. The general reader gives the same instant:
+// ss.fff as a float lies within 2^-17 of its value and at least 0.001 from
+// the next whole second, so the truncation gives ss and the rounded
+// milliseconds are exactly fff.
+std::optional<timestamp> parse_canonical_time(std::string_view _text)
+{
+    constexpr std::size_t length = 23;
+    if (_text.size() != length && !(_text.size() == length + 1 && _text.back() == 'Z'))
+        return std::nullopt;
+    const char* t = _text.data();
+    const auto digits = [t](std::initializer_list<int> _places) {
+        for (const int place : _places)
+            if (!is_digit(t[place]))
+                return false;
+        return true;
+    };
+    if (t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':' || t[19] != '.' ||
+        !digits({0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22}))
+        return std::nullopt;
+    // Consecutive lines nearly always share their date; its day count is
+    // kept (the month and day are normalised by instant_of, so the count is
+    // that of the first of the month plus the day).
+    thread_local char last_date[10] = {};
+    thread_local long long last_days = 0;
+    long long days;
+    if (std::memcmp(t, last_date, sizeof last_date) == 0) {
+        days = last_days;
+    } else {
+        const auto start = instant_of(two_digits(t) * 100 + two_digits(t + 2), two_digits(t + 5),
+                                      two_digits(t + 8), 0, 0, 0, 0);
+        if (!start)
+            return std::nullopt;
+        days = start->get_time_since_epoch().count() / 86'400'000;
+        std::memcpy(last_date, t, sizeof last_date);
+        last_days = days;
+    }
+    const long long seconds =
+        days * 86400 + two_digits(t + 11) * 3600 + two_digits(t + 14) * 60 + two_digits(t + 17);
+    return timestamp(std::chrono::milliseconds(seconds * 1000 + (t[20] - '0') * 100 + two_digits(t + 21)));
+}
+
+constexpr std::size_t field_count = 15;
+
+// The fields of a line as offsets; left uninitialised until split, since a
+// default-constructed array of views would be zeroed on every line.
+struct line_fields {
+    std::string_view line;
+    std::uint32_t begin[field_count];
+    std::uint32_t end[field_count];
+
+    std::string_view operator[](std::size_t _i) const
+    {
+        return std::string_view(line.data() + begin[_i], end[_i] - begin[_i]);
+    }
+};
+
+// Splits a line into its first fifteen fields the way successive std::getline
+// calls on a string stream do: a field may be empty, but an empty field at
+// the very end of the line is no field, because getline then extracts
+// nothing. The fifteenth field ends at the next delimiter or the line end.
+// False when the line has fewer fields.
+bool split_fields(std::string_view _line, line_fields& _fields)
+{
+    const char* const begin = _line.data();
+    const std::size_t size = _line.size();
+    std::size_t start = 0;
+    std::size_t found = 0;
+    // Each delimiter ends one field; the positions of the delimiters come
+    // sixteen bytes at a time where the machine compares that many at once.
+    const auto end_field = [&](std::size_t _stop) {
+        _fields.begin[found] = static_cast<std::uint32_t>(start);
+        _fields.end[found++] = static_cast<std::uint32_t>(_stop);
+        start = _stop + 1;
+    };
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i delimiters = _mm_set1_epi8(delimeter);
+    for (; i + 16 <= size && found < field_count; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + i));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, delimiters)));
+        for (; mask != 0 && found < field_count; mask &= mask - 1)
+            end_field(i + static_cast<std::size_t>(__builtin_ctz(mask)));
+    }
+#endif
+    for (; i < size && found < field_count; ++i)
+        if (begin[i] == delimeter)
+            end_field(i);
+    if (found == field_count)
+        return true;
+    // The last field runs to the line end; it exists when it is not empty.
+    if (found + 1 == field_count && start < size) {
+        _fields.begin[found] = static_cast<std::uint32_t>(start);
+        _fields.end[found] = static_cast<std::uint32_t>(size);
+        return true;
+    }
+    return false;
+}
+
+// The usual numbers, an optional minus and up to nine digits followed by
+// nothing or by anything that is not a digit, need no overflow test; all
+// other texts go through the general reader.
+std::optional<int> parse_number(std::string_view _text)
+{
+    std::size_t i = !_text.empty() && _text[0] == '-' ? 1 : 0;
+    const std::size_t first_digit = i;
+    int value = 0;
+    while (i < _text.size() && i - first_digit < 9 && is_digit(_text[i]))
+        value = value * 10 + (_text[i++] - '0');
+    const std::size_t digits = i - first_digit;
+    if (digits == 0 || (digits == 9 && i < _text.size() && is_digit(_text[i])))
+        return parse_stoi_like(_text);
+    return first_digit == 1 ? -value : value;
+}
+
+// "\N" is absent; anything else must be a number.
+std::optional<boost::optional<int>> parse_optional_number(std::string_view _field)
+{
+    if (_field.size() == 2 && _field[0] == null[0] && _field[1] == null[1])
+        return boost::optional<int>();
+    const auto value = parse_number(_field);
+    if (!value)
+        return std::nullopt;
+    return boost::optional<int>(*value);
+}
+
+}  // namespace
+
+std::optional<int> parse_stoi_like(std::string_view _text)
+{
+    scanner s(_text);
+    return s.read_int();
+}
+
+std::optional<timestamp> parse_csv_timestamp(std::string_view _text)
+{
+    if (const auto canonical = parse_canonical_time(_text))
+        return canonical;
+    scanner s(_text);
+    const auto year = s.read_int();
+    if (!year || !s.expect('-'))
+        return std::nullopt;
+    const auto month = s.read_int();
+    if (!month || !s.expect('-'))
+        return std::nullopt;
+    const auto day = s.read_int();
+    if (!day)
+        return std::nullopt;
+    s.skip_space();
+    const auto hour = s.read_int();
+    if (!hour || !s.expect(':'))
+        return std::nullopt;
+    const auto minute = s.read_int();
+    if (!minute || !s.expect(':'))
+        return std::nullopt;
+    const auto seconds = s.read_float();
+    if (!seconds)
+        return std::nullopt;
+    return parse_time_fields(*year, *month, *day, *hour, *minute, *seconds);
+}
+
+bool append_csv_position(std::string_view _line, positions_vector& _positions)
+{
+    // Files written on Windows end their lines with CR LF; the CR would glue
+    // onto the last field and make every null marker there unreadable.
+    if (!_line.empty() && _line.back() == '\r')
+        _line.remove_suffix(1);
+    // Offsets are 32 bits; the line reader never hands out longer lines.
+    if (_line.size() > std::numeric_limits<std::uint32_t>::max())
+        return false;
+    line_fields f;
+    f.line = _line;
+    if (!split_fields(_line, f))
+        return false;
+    if (f[8] != "UWB")
+        return false;
+    const auto ts = parse_csv_timestamp(f[2]);
+    const auto x = parse_optional_number(f[9]);
+    const auto y = parse_optional_number(f[10]);
+    const auto z = parse_optional_number(f[11]);
+    const auto inactive = parse_optional_number(f[14]);
+    if (!ts || !x || !y || !z || !inactive)
+        return false;
+
+    // Built where it stays: a position moved into place costs a copy of
+    // each of its strings.
+    position& p = _positions.emplace_back();
+    p.trackable_uid.assign(f[0]);
+    p.mac_address.emplace(f[1]);
+    p.ts = *ts;
+    p.x = *x;
+    p.y = *y;
+    p.z = *z;
+    p.area_uid.emplace(f[12]);
+    p.project_uid.emplace(f[13]);
+    // Values outside 16 bits are outside the data of this format; they wrap.
+    if (*inactive)
+        p.inactive = static_cast<short>(**inactive);
+    return true;
+}
+
+std::optional<position> parse_csv_position(std::string_view _line)
+{
+    positions_vector one;
+    if (!append_csv_position(_line, one))
+        return std::nullopt;
+    return std::move(one.front());
+}
+
+}  // namespace zav
