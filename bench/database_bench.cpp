@@ -31,7 +31,8 @@ constexpr int piece_size = 1000;
 // 2024-05-01 12:00:00.000 UTC
 constexpr long long noon = 1714564800000;
 
-struct environment {
+struct environment
+{
     mariadb_test_server server;
     boost::filesystem::path dir;
     zav::libs::core::logger logger{"trackmend_bench", "main"};
@@ -42,8 +43,8 @@ struct environment {
     std::unique_ptr<zav::database_impl> store;
 
     explicit environment(mariadb_test_server _server)
-        : server(std::move(_server))
-        , dir(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("store-bench-%%%%"))
+        : server(std::move(_server)),
+          dir(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("store-bench-%%%%"))
     {
         boost::filesystem::create_directories(dir);
         sql = server.connect();
@@ -54,9 +55,9 @@ struct environment {
 
     std::string client_command() const
     {
-        return "mariadb --local-infile=1 --max-allowed-packet=256M -h " + server.host + " -P "
-            + std::to_string(server.port) + " -u " + server.user + " --password=" + server.password + " "
-            + server.schema;
+        return "mariadb --local-infile=1 --max-allowed-packet=256M -h " + server.host + " -P " +
+               std::to_string(server.port) + " -u " + server.user + " --password=" + server.password + " " +
+               server.schema;
     }
 };
 
@@ -113,8 +114,7 @@ std::string insert_script()
 
 void run_or_fail(benchmark::State& _state, const std::string& _command)
 {
-    if (std::system(_command.c_str()) != 0)
-        _state.SkipWithError(("failed: " + _command).c_str());
+    if (std::system(_command.c_str()) != 0) _state.SkipWithError(("failed: " + _command).c_str());
 }
 
 void set_rate(benchmark::State& _state, std::size_t _rows)
@@ -125,8 +125,7 @@ void set_rate(benchmark::State& _state, std::size_t _rows)
 
 void BM_mariadb_client_insert(benchmark::State& _state)
 {
-    if (!env())
-        return _state.SkipWithError(mariadb_test_server::skip_message);
+    if (!env()) return _state.SkipWithError(mariadb_test_server::skip_message);
     const std::string script = insert_script();
     for (auto _ : _state) {
         _state.PauseTiming();
@@ -139,8 +138,7 @@ void BM_mariadb_client_insert(benchmark::State& _state)
 
 void BM_write_positions(benchmark::State& _state)
 {
-    if (!env())
-        return _state.SkipWithError(mariadb_test_server::skip_message);
+    if (!env()) return _state.SkipWithError(mariadb_test_server::skip_message);
     const auto& all = positions();
     for (auto _ : _state) {
         _state.PauseTiming();
@@ -156,8 +154,7 @@ void BM_write_positions(benchmark::State& _state)
 void load_raw_rows(benchmark::State& _state)
 {
     static bool loaded = false;
-    if (loaded)
-        return;
+    if (loaded) return;
     const std::string path = (env()->dir / "raw.tsv").string();
     {
         std::ofstream out(path);
@@ -165,14 +162,15 @@ void load_raw_rows(benchmark::State& _state)
         for (const auto& p : positions()) {
             out << p.trackable_id << '\t' << p.trackable_uid << '\t' << *p.mac_address << '\t'
                 << p.ts.to_iso_8601_string(true) << "123\t" << *p.x << '\t' << *p.y << '\t' << *p.z << '\t'
-                << *p.area_uid << '\t' << *p.project_uid << '\t' << *p.inactive << '\t' << (i++ % 50 == 0 ? "HB" : "P")
-                << '\n';
+                << *p.area_uid << '\t' << *p.project_uid << '\t' << *p.inactive << '\t'
+                << (i++ % 50 == 0 ? "HB" : "P") << '\n';
         }
     }
     env()->sql->execute("TRUNCATE TABLE positions_raw");
-    run_or_fail(_state, env()->client_command() + " -e \"LOAD DATA LOCAL INFILE '" + path
-                            + "' INTO TABLE positions_raw FIELDS TERMINATED BY '\\t' (trackable_id, trackable_uid, "
-                              "mac_address, ts, x, y, z, area_uid, project_uid, inactive, type)\"");
+    run_or_fail(_state,
+                env()->client_command() + " -e \"LOAD DATA LOCAL INFILE '" + path +
+                    "' INTO TABLE positions_raw FIELDS TERMINATED BY '\\t' (trackable_id, trackable_uid, "
+                    "mac_address, ts, x, y, z, area_uid, project_uid, inactive, type)\"");
     loaded = true;
 }
 
@@ -181,8 +179,7 @@ const std::chrono::seconds window_length(row_count / 100 + 10);
 
 void BM_get_raw_positions(benchmark::State& _state)
 {
-    if (!env())
-        return _state.SkipWithError(mariadb_test_server::skip_message);
+    if (!env()) return _state.SkipWithError(mariadb_test_server::skip_message);
     load_raw_rows(_state);
     std::size_t rows = 0;
     for (auto _ : _state) {
@@ -197,14 +194,14 @@ void BM_get_raw_positions(benchmark::State& _state)
 // itself (server time and transfer) outside the measurement.
 void BM_read_raw_positions(benchmark::State& _state)
 {
-    if (!env())
-        return _state.SkipWithError(mariadb_test_server::skip_message);
+    if (!env()) return _state.SkipWithError(mariadb_test_server::skip_message);
     load_raw_rows(_state);
     std::size_t rows = 0;
     for (auto _ : _state) {
         _state.PauseTiming();
-        auto result = env()->sql->query("SELECT *, microsecond( ts ) as microseconds FROM positions_raw "
-                                        "WHERE type != 'HB'");
+        auto result = env()->sql->query(
+            "SELECT *, microsecond( ts ) as microseconds FROM positions_raw "
+            "WHERE type != 'HB'");
         _state.ResumeTiming();
         const auto mapped = zav::read_raw_positions(*result, env()->logger);
         rows = mapped.size();

@@ -50,14 +50,12 @@ positions stream(int _objects, long long _seconds)
                 --skip;
                 continue;
             }
-            if (percent(rng) == 0 && percent(rng) < 10)
-                skip = 25;
+            if (percent(rng) == 0 && percent(rng) < 10) skip = 25;
             position p;
             p.trackable_id = o;
             p.trackable_uid = uid;
             p.ts = zav::timestamp(std::chrono::milliseconds(start + t + phase + jitter(rng)));
-            if (percent(rng) != 0)
-                p.x = coordinate(rng);
+            if (percent(rng) != 0) p.x = coordinate(rng);
             p.y = coordinate(rng);
             p.z = 150;
             p.area_uid = "area-1";
@@ -69,7 +67,8 @@ positions stream(int _objects, long long _seconds)
     return all;
 }
 
-struct steady_call {
+struct steady_call
+{
     ppp::additional_data context;
     positions piece;
     std::size_t new_positions = 0;
@@ -93,8 +92,7 @@ steady_call make_steady_call(int _objects, long long _seconds_per_piece, Pipelin
         call.piece.insert(call.piece.end(), from, to);
         call.new_positions = static_cast<std::size_t>(to - from);
         from = to;
-        if (piece < 3)
-            call.context = _process(call.context, call.piece).additional_data_;
+        if (piece < 3) call.context = _process(call.context, call.piece).additional_data_;
     }
     return call;
 }
@@ -121,20 +119,13 @@ void run(benchmark::State& _state, Pipeline _process)
         benchmark::Counter(static_cast<double>(call.new_positions) * iterations, benchmark::Counter::kIsRate);
 }
 
-void indexed(benchmark::State& _state)
-{
-    run(_state, ppp::process_positions);
-}
+void indexed(benchmark::State& _state) { run(_state, ppp::process_positions); }
 
-void literal(benchmark::State& _state)
-{
-    run(_state, zav::test::literal::process_positions);
-}
+void literal(benchmark::State& _state) { run(_state, zav::test::literal::process_positions); }
 
 void pieces_of_10s(benchmark::internal::Benchmark* _b, long long _max_objects)
 {
-    for (long long objects = 1; objects <= _max_objects; objects *= 10)
-        _b->Args({objects, 10});
+    for (long long objects = 1; objects <= _max_objects; objects *= 10) _b->Args({objects, 10});
     _b->ArgNames({"objects", "seconds"})->Unit(benchmark::kMillisecond);
 }
 

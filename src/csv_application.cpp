@@ -4,16 +4,16 @@
 #include "core/output_file.hpp"
 #include "positions_post_processor.hpp"
 
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <iterator>
 #include <iostream>
-#include <malloc.h>
+#include <iterator>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zav {
 
@@ -30,11 +30,16 @@ constexpr std::size_t max_reserved = 1000000;
 // the final deletion would remove the output.
 void refuse_same_file(const std::string& _input, const std::string& _output)
 {
-    struct stat input_info {};
-    struct stat output_info {};
-    const bool same = _input == _output ||
-                      (::stat(_input.c_str(), &input_info) == 0 && ::stat(_output.c_str(), &output_info) == 0 &&
-                       input_info.st_dev == output_info.st_dev && input_info.st_ino == output_info.st_ino);
+    struct stat input_info
+    {
+    };
+    struct stat output_info
+    {
+    };
+    const bool same =
+        _input == _output ||
+        (::stat(_input.c_str(), &input_info) == 0 && ::stat(_output.c_str(), &output_info) == 0 &&
+         input_info.st_dev == output_info.st_dev && input_info.st_ino == output_info.st_ino);
     if (same)
         throw std::runtime_error("input file \"" + _input + "\" and output file \"" + _output +
                                  "\" are the same file");
@@ -58,8 +63,8 @@ void keep_freed_memory()
 position make_flush_position(const positions_vector& _positions)
 {
     // The newest, not the last: newly read positions need not be in time order.
-    position flush = *std::max_element(_positions.begin(), _positions.end(),
-                                       positions_post_processor::timestamp_less);
+    position flush =
+        *std::max_element(_positions.begin(), _positions.end(), positions_post_processor::timestamp_less);
     flush.ts += flush_advance;
     return flush;
 }
@@ -96,26 +101,22 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
             positions_vector& held_back = data.not_processed_positions;
             const std::size_t needed =
                 held_back.size() + std::min<std::size_t>(_piece_size, max_reserved) + 1;
-            if (m_positions.capacity() < needed)
-                m_positions.reserve(needed + needed / 8);
+            if (m_positions.capacity() < needed) m_positions.reserve(needed + needed / 8);
             m_positions.insert(m_positions.end(), std::make_move_iterator(held_back.begin()),
                                std::make_move_iterator(held_back.end()));
             held_back.clear();
-            if (!get_positions_from_file(_piece_size, infile))
-                return false;
+            if (!get_positions_from_file(_piece_size, infile)) return false;
             if (infile.at_end()) {
                 // The flush runs once, after the last line was read; the piece
                 // it ends holds back only the flush position.
-                if (flushed || m_positions.empty())
-                    break;
+                if (flushed || m_positions.empty()) break;
                 m_positions.push_back(make_flush_position(m_positions));
                 flushed = true;
             }
             auto result = positions_post_processor::process_positions(data, std::move(m_positions));
             m_filtered_positions = std::move(result.processed_positions);
             data = std::move(result.additional_data_);
-            if (!append_filtered_position_to_file(writer))
-                return false;
+            if (!append_filtered_position_to_file(writer)) return false;
             // The written positions' buffer, once the piece's own, becomes the
             // next piece's.
             m_filtered_positions.clear();
@@ -149,10 +150,8 @@ bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _inp
     try {
         for (int added = 0; added < _amount;) {
             const auto line = _input_positions_file.next_line();
-            if (!line)
-                break;
-            if (append_csv_position(*line, m_positions))
-                ++added;
+            if (!line) break;
+            if (append_csv_position(*line, m_positions)) ++added;
         }
         return true;
     } catch (const std::exception& e) {
@@ -164,8 +163,7 @@ bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _inp
 bool csv_application::append_filtered_position_to_file(csv_position_writer& _output_positions_file) const
 {
     try {
-        for (const auto& p : m_filtered_positions)
-            _output_positions_file.write(p);
+        for (const auto& p : m_filtered_positions) _output_positions_file.write(p);
         return true;
     } catch (const std::exception& e) {
         std::cerr << "Error writing file (" << e.what() << ")\n";
@@ -176,8 +174,7 @@ bool csv_application::append_filtered_position_to_file(csv_position_writer& _out
 timestamp csv_application::make_timestamp(const std::string& _json_string) const
 {
     const auto ts = parse_csv_timestamp(_json_string);
-    if (!ts)
-        throw std::logic_error("timestamp: \"" + _json_string + "\" is invalid!");
+    if (!ts) throw std::logic_error("timestamp: \"" + _json_string + "\" is invalid!");
     return *ts;
 }
 

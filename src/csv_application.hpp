@@ -11,7 +11,8 @@ namespace zav {
 // Batch mode: post-processes a pipe-separated file of raw positions into a
 // file of processed positions, piece by piece, with the pipeline's carry-over
 // handed from each piece to the next. Messages go to standard error.
-class csv_application {
+class csv_application
+{
 public:
     csv_application() = default;
     ~csv_application() = default;

@@ -12,7 +12,8 @@ namespace zav {
 // The position store: every access to the tables positions_raw (read) and
 // positions (written) goes through this interface. Failures are thrown as
 // zav::libs::core::exception.
-class database {
+class database
+{
 public:
     using ptr = std::unique_ptr<database>;
     using timestamp = zav::timestamp;

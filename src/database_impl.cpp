@@ -48,9 +48,9 @@ database_impl::database_impl(const std::string& _host_name, const std::string& _
                              const std::string& _password, const std::string& _schema, unsigned int _port,
                              const signals_handle& _signals, const logger& _logger, int _insert_piece_size,
                              const std::string& _persistent_data_dir)
-    : m_logger(_logger)
-    , m_insert_piece_size(_insert_piece_size)
-    , m_persistent_data_file(_persistent_data_dir + "/database.bin")
+    : m_logger(_logger),
+      m_insert_piece_size(_insert_piece_size),
+      m_persistent_data_file(_persistent_data_dir + "/database.bin")
 {
     if (m_insert_piece_size < 1)
         throw libs::core::exception(
@@ -63,10 +63,8 @@ database_impl::database_impl(const std::string& _host_name, const std::string& _
             m_connection = mariadb::connection::create(m_account);
             m_connection->set_charset(connection_charset);
         });
-        if (connected)
-            return;
-        if (_signals.signal_is_received())
-            throw libs::core::exception("Interrupted", CORE_SOURCE_LOCATION);
+        if (connected) return;
+        if (_signals.signal_is_received()) throw libs::core::exception("Interrupted", CORE_SOURCE_LOCATION);
         wait_before_retry(_signals);
     }
 }
@@ -74,8 +72,7 @@ database_impl::database_impl(const std::string& _host_name, const std::string& _
 boost::optional<database_impl::timestamp> database_impl::query_single_timestamp(const std::string& _sql) const
 {
     auto rows = m_connection->query(_sql);
-    if (!rows->next() || rows->get_is_null("ts") || rows->get_is_null("microseconds"))
-        return boost::none;
+    if (!rows->next() || rows->get_is_null("ts") || rows->get_is_null("microseconds")) return boost::none;
     return to_timestamp(rows->get_date_time("ts"), rows->get_signed32("microseconds"));
 }
 
@@ -107,7 +104,8 @@ boost::optional<database_impl::timestamp> database_impl::get_first_raw_position_
     });
 }
 
-boost::optional<database_impl::timestamp> database_impl::get_next_raw_position_timestamp(timestamp _timestamp) const
+boost::optional<database_impl::timestamp> database_impl::get_next_raw_position_timestamp(
+    timestamp _timestamp) const
 {
     auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
     return with_located_errors(CORE_SOURCE_LOCATION, [&] {
@@ -138,8 +136,8 @@ positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::
                                 ts >= '%1%' and ts < '%2%'
                             and type != 'HB'
                         ;
-                    )") % (_from + one_millisecond).to_iso_8601_string(true)
-                                         % (until + one_millisecond).to_iso_8601_string(true))
+                    )") % (_from + one_millisecond).to_iso_8601_string(true) %
+                                         (until + one_millisecond).to_iso_8601_string(true))
                                             .str());
         return trim_trailing_second(read_raw_positions(*rows, m_logger));
     });

@@ -23,7 +23,8 @@ namespace zav {
 //
 // Every database failure is thrown as zav::libs::core::exception located at
 // the store operation that caught it. Single-threaded.
-class database_impl : public database {
+class database_impl : public database
+{
 public:
     using timestamp = database::timestamp;
     using logger = zav::libs::core::logger;

@@ -21,8 +21,9 @@ void for_each_piece(const positions_vector& _positions, int _piece_size, F&& _f)
 {
     const auto piece = static_cast<positions_vector::size_type>(_piece_size);
     for (auto begin = _positions.begin(); begin != _positions.end();) {
-        const auto end = begin + static_cast<std::ptrdiff_t>(
-                                     std::min(piece, static_cast<positions_vector::size_type>(_positions.end() - begin)));
+        const auto end =
+            begin + static_cast<std::ptrdiff_t>(
+                        std::min(piece, static_cast<positions_vector::size_type>(_positions.end() - begin)));
         _f(boost::sub_range<const positions_vector>(begin, end));
         begin = end;
     }
@@ -41,13 +42,11 @@ void database_impl::write_positions(const positions_vector& _positions)
 
 void database_impl::recover_if_failed()
 {
-    if (!boost::filesystem::exists(m_persistent_data_file))
-        return;
+    if (!boost::filesystem::exists(m_persistent_data_file)) return;
     const positions_vector positions = get_positions_from_persistent_file();
     for_each_piece(positions, m_insert_piece_size, [&](boost::sub_range<const positions_vector> _range) {
         // The statement of a sub-range either inserted all of it or none.
-        if (!has_position(_range.front()))
-            write_positions_impl(_range);
+        if (!has_position(_range.front())) write_positions_impl(_range);
     });
     boost::filesystem::remove(m_persistent_data_file);
 }
@@ -79,8 +78,8 @@ bool database_impl::has_position(const position& _position)
                                     trackable_uid = '%1%'
                                 and ts = '%2%'
                             ;
-                    )") % m_connection->escape(_position.trackable_uid)
-                                 % _position.ts.to_iso_8601_string(true))
+                    )") % m_connection->escape(_position.trackable_uid) %
+                                 _position.ts.to_iso_8601_string(true))
                                     .str();
         return m_connection->query(sql)->row_count();
     });

@@ -1,18 +1,18 @@
 #include "application.hpp"
+#include "batch/csv_position_parser.hpp"
 #include "config.hpp"
 #include "csv_application.hpp"
-#include "batch/csv_position_parser.hpp"
 
 #include "core/core.hpp"
 #include "core/exception.hpp"
 #include "core/logger.hpp"
 #include "core/pid_file.hpp"
 
+#include <unistd.h>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 int main(int argc, char* argv[])
 {
@@ -25,24 +25,24 @@ int main(int argc, char* argv[])
     int ret;
     while ((ret = getopt(argc, argv, "i:o:p:c:s")) != -1) {
         switch (ret) {
-        case 'c':
-            config_file_name = optarg;
-            break;
-        case 'i':
-            input_positions_file = optarg;
-            break;
-        case 'o':
-            output_positions_file = optarg;
-            break;
-        case 'p':
-            piece_size = optarg;
-            break;
-        case 's':
-            save_input_files = true;
-            break;
-        default:
-            // getopt has printed its diagnostic.
-            return 1;
+            case 'c':
+                config_file_name = optarg;
+                break;
+            case 'i':
+                input_positions_file = optarg;
+                break;
+            case 'o':
+                output_positions_file = optarg;
+                break;
+            case 'p':
+                piece_size = optarg;
+                break;
+            case 's':
+                save_input_files = true;
+                break;
+            default:
+                // getopt has printed its diagnostic.
+                return 1;
         }
     }
 
@@ -92,8 +92,7 @@ int main(int argc, char* argv[])
         std::cerr << "Usage:\ntrackmend -i <file> -o <file> [-s]\n";
         return 1;
     }
-    if (piece_size.empty())
-        piece_size = "100000";
+    if (piece_size.empty()) piece_size = "100000";
     const auto pieces = zav::parse_stoi_like(piece_size);
     if (!pieces || *pieces < 1) {
         std::cerr << "trackmend: invalid piece size \"" << piece_size

@@ -3,8 +3,10 @@
 #include "core/timestamp.hpp"
 
 #include <boost/optional.hpp>
+
 // Boost 1.74's optional.hpp uses version<> without including it.
 #include <boost/serialization/version.hpp>
+
 #include <boost/serialization/optional.hpp>
 #include <boost/serialization/string.hpp>
 
@@ -16,7 +18,8 @@ namespace zav {
 // One located sample of one tracked object at one instant. Only
 // trackable_uid, ts, x and y take part in any computation; every other
 // member is carried through unchanged.
-struct position {
+struct position
+{
     long long trackable_id = 0;
     std::string trackable_uid;
     boost::optional<std::string> mac_address;
@@ -33,16 +36,16 @@ struct position {
     template <class Archive>
     void serialize(Archive& _ar, const unsigned int)
     {
-        _ar & trackable_id;
-        _ar & trackable_uid;
-        _ar & mac_address;
-        _ar & ts;
-        _ar & x;
-        _ar & y;
-        _ar & z;
-        _ar & area_uid;
-        _ar & project_uid;
-        _ar & inactive;
+        _ar& trackable_id;
+        _ar& trackable_uid;
+        _ar& mac_address;
+        _ar& ts;
+        _ar& x;
+        _ar& y;
+        _ar& z;
+        _ar& area_uid;
+        _ar& project_uid;
+        _ar& inactive;
     }
 
     bool operator==(const position&) const = default;

@@ -2,9 +2,9 @@
 
 #include "core/exception.hpp"
 #include "pipeline/gap_filler.hpp"
-#include "pipeline/time_distance.hpp"
 #include "pipeline/median_window.hpp"
 #include "pipeline/sliding_median.hpp"
+#include "pipeline/time_distance.hpp"
 #include "pipeline/time_order.hpp"
 #include "pipeline/trackable_index.hpp"
 
@@ -22,7 +22,8 @@ using ms = std::chrono::milliseconds;
 using positions = positions_post_processor::positions;
 
 // Consecutive parts read as one sequence.
-struct sequence {
+struct sequence
+{
     std::span<const position> head;
     std::span<const position> tail;
 
@@ -37,11 +38,9 @@ struct sequence {
 // order; _earlier, a carry-over, is small.
 positions recent_part(std::span<const position> _earlier, std::span<const position> _later)
 {
-    if (_earlier.empty() && _later.empty())
-        return {};
+    if (_earlier.empty() && _later.empty()) return {};
     timestamp newest = _later.empty() ? _earlier.front().ts : _later.back().ts;
-    for (const position& p : _earlier)
-        newest = std::max(newest, p.ts);
+    for (const position& p : _earlier) newest = std::max(newest, p.ts);
     const timestamp oldest_kept = newest - positions_post_processor::hold_back_span;
     const auto is_old = [&](const position& _p) { return _p.ts < oldest_kept; };
     positions kept;
@@ -55,8 +54,7 @@ positions recent_part(std::span<const position> _earlier, std::span<const positi
 // order.
 positions recent_only(positions _positions)
 {
-    if (_positions.empty())
-        return _positions;
+    if (_positions.empty()) return _positions;
     const timestamp newest =
         std::max_element(_positions.begin(), _positions.end(), positions_post_processor::timestamp_less)->ts;
     const timestamp oldest_kept = newest - positions_post_processor::hold_back_span;
@@ -74,14 +72,12 @@ positions gap_positions(const trackable_index& _index, const sequence& _sequence
     gap_filler filler;
     for (std::size_t i = 0; i < _to_process.size(); ++i) {
         const position& current = _to_process[i];
-        if (!has_coordinates(current))
-            continue;
+        if (!has_coordinates(current)) continue;
         const auto before =
             (_in_sequence ? _index.around(_offset + i) : _index.around(current, _offset + i)).before;
         // Only the latest earlier sample counts: an older one lies behind a
         // gap that is not filled.
-        if (!before.empty())
-            filler.fill(_sequence[before.back().index], current);
+        if (!before.empty()) filler.fill(_sequence[before.back().index], current);
     }
     return filler.take();
 }
@@ -157,8 +153,7 @@ positions_post_processor::filtered_positions positions_post_processor::filter_po
     median_window window;
     for (std::size_t k = 0; k < _positions_to_process.size(); ++k) {
         position& p = _positions_to_process[k];
-        if (!has_coordinates(p))
-            continue;
+        if (!has_coordinates(p)) continue;
         const auto filtered = window.filter(p, index.around(p, _added_positions + k));
         p.x = filtered.x;
         p.y = filtered.y;
@@ -166,10 +161,7 @@ positions_post_processor::filtered_positions positions_post_processor::filter_po
     return _positions_to_process;
 }
 
-int positions_post_processor::median_filter(std::vector<int> _values)
-{
-    return median_of(_values);
-}
+int positions_post_processor::median_filter(std::vector<int> _values) { return median_of(_values); }
 
 positions_post_processor::additional_data positions_post_processor::make_additional_data(
     positions _not_processed_positions, positions _processed_positions,

@@ -17,14 +17,16 @@ namespace zav {
 // over the same object's samples within 1 s, fills gaps of 1.5 to 5 s with
 // synthetic positions at 1 s steps, and returns a carry-over context for the
 // next piece. Stateless: everything it needs comes in as arguments.
-class positions_post_processor {
+class positions_post_processor
+{
 public:
     using positions = std::vector<position>;
     using filtered_positions = positions;
     using interpolated_positions = positions;
 
     // Carry-over from one piece to the next.
-    struct additional_data {
+    struct additional_data
+    {
         additional_data() = default;
         additional_data(const additional_data&) = default;
         additional_data(additional_data&&) = default;
@@ -45,13 +47,14 @@ public:
         template <class Archive>
         void serialize(Archive& _ar, const unsigned int)
         {
-            _ar & not_processed_positions;
-            _ar & processed_positions;
-            _ar & processed_filtered_positions;
+            _ar& not_processed_positions;
+            _ar& processed_positions;
+            _ar& processed_filtered_positions;
         }
     };
 
-    struct post_processing_result {
+    struct post_processing_result
+    {
         ~post_processing_result() = default;
 
         // Filtered plus synthetic positions, ascending by time.
@@ -71,8 +74,7 @@ public:
     // Element k of _positions_to_process is element _added_positions + k of
     // _positions_for_filter; the median windows are taken from the latter.
     static filtered_positions filter_positions(positions _positions_to_process,
-                                               positions _positions_for_filter,
-                                               std::size_t _added_positions);
+                                               positions _positions_for_filter, std::size_t _added_positions);
     // _positions_to_process are the last elements of _positions_for_interpolation;
     // returns them with the synthetic positions, ascending by time.
     static interpolated_positions interpolate_positions(

@@ -52,7 +52,8 @@ const char* const help_text =
     "starts with probability 0.002, an outlier 2 to 10 m off 0.005, a missing x\n"
     "or y 0.003, a non-position line (BLE / HB) 0.01, a malformed line 0.002.\n";
 
-struct options {
+struct options
+{
     long tags = 100;
     double seconds = 60;
     double rate = 5;
@@ -64,7 +65,8 @@ struct options {
     std::string out;
 };
 
-struct tag_state {
+struct tag_state
+{
     std::string uid;
     std::string mac;  // empty: none
     long long id = 0;
@@ -97,7 +99,8 @@ bool parse_start(const std::string& _text, long long& _epoch_ms)
 
 // Renders the date and time of one whole second, cached because consecutive
 // lines mostly share it.
-class time_text {
+class time_text
+{
 public:
     std::string_view seconds_text(long long _epoch_ms)
     {
@@ -118,7 +121,8 @@ private:
     std::size_t m_length = 0;
 };
 
-class line_writer {
+class line_writer
+{
 public:
     explicit line_writer(std::FILE* _file) : m_file(_file) { m_buffer.reserve(1 << 20); }
     ~line_writer() { flush(); }
@@ -152,8 +156,7 @@ public:
     void end_line()
     {
         m_buffer.push_back('\n');
-        if (m_buffer.size() >= (1 << 20) - 512)
-            flush();
+        if (m_buffer.size() >= (1 << 20) - 512) flush();
     }
     void flush()
     {
@@ -188,36 +191,28 @@ bool parse_options(int argc, char* argv[], options& _options)
             } else if (arg == "--clean") {
                 _options.clean = true;
             } else if (arg == "--tags") {
-                if (!(v = value("--tags")))
-                    return false;
+                if (!(v = value("--tags"))) return false;
                 _options.tags = std::stol(v);
             } else if (arg == "--seconds") {
-                if (!(v = value("--seconds")))
-                    return false;
+                if (!(v = value("--seconds"))) return false;
                 _options.seconds = std::stod(v);
             } else if (arg == "--rate") {
-                if (!(v = value("--rate")))
-                    return false;
+                if (!(v = value("--rate"))) return false;
                 _options.rate = std::stod(v);
             } else if (arg == "--lines") {
-                if (!(v = value("--lines")))
-                    return false;
+                if (!(v = value("--lines"))) return false;
                 _options.lines = std::stoll(v);
             } else if (arg == "--seed") {
-                if (!(v = value("--seed")))
-                    return false;
+                if (!(v = value("--seed"))) return false;
                 _options.seed = std::stoull(v);
             } else if (arg == "--start") {
-                if (!(v = value("--start")))
-                    return false;
+                if (!(v = value("--start"))) return false;
                 _options.start = v;
             } else if (arg == "--format") {
-                if (!(v = value("--format")))
-                    return false;
+                if (!(v = value("--format"))) return false;
                 _options.format = v;
             } else if (arg == "--out") {
-                if (!(v = value("--out")))
-                    return false;
+                if (!(v = value("--out"))) return false;
                 _options.out = v;
             } else {
                 std::cerr << "generate_positions: unknown option " << arg << " (see --help)\n";
@@ -229,7 +224,8 @@ bool parse_options(int argc, char* argv[], options& _options)
         }
     }
     if (_options.tags < 1 || _options.rate <= 0 || _options.seconds < 0) {
-        std::cerr << "generate_positions: --tags must be at least 1, --rate positive, --seconds not negative\n";
+        std::cerr
+            << "generate_positions: --tags must be at least 1, --rate positive, --seconds not negative\n";
         return false;
     }
     if (_options.format != "batch" && _options.format != "raw-tsv") {
@@ -244,8 +240,7 @@ bool parse_options(int argc, char* argv[], options& _options)
 int main(int argc, char* argv[])
 {
     options opt;
-    if (!parse_options(argc, argv, opt))
-        return 1;
+    if (!parse_options(argc, argv, opt)) return 1;
     long long start_ms = 0;
     if (!parse_start(opt.start, start_ms)) {
         std::cerr << "generate_positions: --start must be \"YYYY-MM-DD hh:mm:ss\"\n";
@@ -253,7 +248,8 @@ int main(int argc, char* argv[])
     }
     std::FILE* file = opt.out.empty() ? stdout : std::fopen(opt.out.c_str(), "wb");
     if (file == nullptr) {
-        std::cerr << "generate_positions: cannot create \"" << opt.out << "\": " << std::strerror(errno) << "\n";
+        std::cerr << "generate_positions: cannot create \"" << opt.out << "\": " << std::strerror(errno)
+                  << "\n";
         return 1;
     }
 
@@ -270,7 +266,8 @@ int main(int argc, char* argv[])
         t.uid = uid;
         if (i % 2 == 0) {
             char mac[24];
-            std::snprintf(mac, sizeof mac, "D8:80:39:%02zX:%02zX:%02zX", (i >> 16) & 0xff, (i >> 8) & 0xff, i & 0xff);
+            std::snprintf(mac, sizeof mac, "D8:80:39:%02zX:%02zX:%02zX", (i >> 16) & 0xff, (i >> 8) & 0xff,
+                          i & 0xff);
             t.mac = mac;
         }
         t.id = 1000 + static_cast<long long>(i);
@@ -286,8 +283,7 @@ int main(int argc, char* argv[])
     // time order.
     using entry = std::pair<long long, std::size_t>;
     std::priority_queue<entry, std::vector<entry>, std::greater<>> due;
-    for (std::size_t i = 0; i < tags.size(); ++i)
-        due.emplace(tags[i].next_ms, i);
+    for (std::size_t i = 0; i < tags.size(); ++i) due.emplace(tags[i].next_ms, i);
 
     const bool batch = opt.format == "batch";
     const char sep = batch ? '|' : '\t';
@@ -301,8 +297,7 @@ int main(int argc, char* argv[])
     while (!due.empty() && (opt.lines < 0 || written < opt.lines)) {
         const auto [now, index] = due.top();
         due.pop();
-        if (now >= end_ms && opt.lines < 0)
-            continue;
+        if (now >= end_ms && opt.lines < 0) continue;
         auto& t = tags[index];
 
         // Random walk: the velocity drifts, walls reflect.
@@ -325,8 +320,7 @@ int main(int argc, char* argv[])
 
         if (!opt.clean && now >= t.dropout_until && unit(random) < 0.002)
             t.dropout_until = now + 1000 + static_cast<long long>(unit(random) * 7000);
-        if (now < t.dropout_until)
-            continue;
+        if (now < t.dropout_until) continue;
 
         const double fault = opt.clean ? 1.0 : unit(random);
         // Measurement noise of a few centimetres; outliers metres off.

@@ -1,11 +1,11 @@
 #include "batch/csv_line_reader.hpp"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 
 namespace zav {
 
@@ -18,9 +18,10 @@ constexpr std::size_t block_size = 1024 * 1024;
 csv_line_reader::csv_line_reader(const std::string& _path) : m_path(_path), m_buffer(2 * block_size)
 {
     m_fd = ::open(_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0)
-        fail(errno);
-    struct stat info {};
+    if (m_fd < 0) fail(errno);
+    struct stat info
+    {
+    };
     if (::fstat(m_fd, &info) != 0) {
         const int error = errno;
         ::close(m_fd);
@@ -36,8 +37,7 @@ csv_line_reader::csv_line_reader(const std::string& _path) : m_path(_path), m_bu
 
 csv_line_reader::~csv_line_reader()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_fd >= 0) ::close(m_fd);
 }
 
 void csv_line_reader::fail(int _errno) const
@@ -47,21 +47,18 @@ void csv_line_reader::fail(int _errno) const
 
 bool csv_line_reader::fill()
 {
-    if (m_eof)
-        return false;
+    if (m_eof) return false;
     // Move the partial line to the front so that a whole block fits behind it.
     if (m_begin > 0) {
         std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
         m_end -= m_begin;
         m_begin = 0;
     }
-    if (m_buffer.size() - m_end < block_size)
-        m_buffer.resize(m_end + block_size);
+    if (m_buffer.size() - m_end < block_size) m_buffer.resize(m_end + block_size);
     for (;;) {
         const ssize_t n = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             fail(errno);
         }
         if (n == 0) {
@@ -84,8 +81,7 @@ std::optional<std::string_view> csv_line_reader::next_line()
             const auto line_end = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
             const std::string_view line(start + m_begin, line_end - m_begin);
             m_begin = line_end + 1;
-            if (!skipping && line.size() <= max_line_length)
-                return line;
+            if (!skipping && line.size() <= max_line_length) return line;
             skipping = false;
             scanned = m_begin;
             continue;

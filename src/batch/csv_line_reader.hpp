@@ -11,7 +11,8 @@ namespace zav {
 // Reads a text file line by line through one large buffer. Lines end at '\n';
 // a last line without one is still a line. Failures throw std::runtime_error
 // naming the file and the system's reason.
-class csv_line_reader {
+class csv_line_reader
+{
 public:
     // Opens _path for reading; throws when it cannot be opened or is a
     // directory.

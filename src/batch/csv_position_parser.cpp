@@ -21,20 +21,17 @@ constexpr std::string_view null = "\\N";
 
 // The white space of isspace() in the C locale, which both strtol and scanf
 // skip.
-constexpr bool is_c_space(char _c)
-{
-    return _c == ' ' || (_c >= '\t' && _c <= '\r');
-}
+constexpr bool is_c_space(char _c) { return _c == ' ' || (_c >= '\t' && _c <= '\r'); }
 
 // A cursor over the text with the scanf-like steps the time format needs.
-class scanner {
+class scanner
+{
 public:
     explicit scanner(std::string_view _text) : m_text(_text) {}
 
     void skip_space()
     {
-        while (m_pos < m_text.size() && is_c_space(m_text[m_pos]))
-            ++m_pos;
+        while (m_pos < m_text.size() && is_c_space(m_text[m_pos])) ++m_pos;
     }
 
     // "%d": white space, optional sign, at least one digit. Values that do not
@@ -50,16 +47,13 @@ public:
         long long value = 0;
         while (m_pos < m_text.size() && m_text[m_pos] >= '0' && m_text[m_pos] <= '9') {
             value = value * 10 - (m_text[m_pos] - '0');
-            if (value < std::numeric_limits<int>::min())
-                return std::nullopt;
+            if (value < std::numeric_limits<int>::min()) return std::nullopt;
             ++m_pos;
         }
-        if (m_pos == first_digit)
-            return std::nullopt;
+        if (m_pos == first_digit) return std::nullopt;
         if (!negative) {
             value = -value;
-            if (value > std::numeric_limits<int>::max())
-                return std::nullopt;
+            if (value > std::numeric_limits<int>::max()) return std::nullopt;
         }
         return static_cast<int>(value);
     }
@@ -72,14 +66,12 @@ public:
         bool negative = false;
         if (m_pos < m_text.size() && (m_text[m_pos] == '+' || m_text[m_pos] == '-'))
             negative = m_text[m_pos++] == '-';
-        if (m_pos < m_text.size() && (m_text[m_pos] == '+' || m_text[m_pos] == '-'))
-            return std::nullopt;
+        if (m_pos < m_text.size() && (m_text[m_pos] == '+' || m_text[m_pos] == '-')) return std::nullopt;
         float value = 0;
         const char* begin = m_text.data() + m_pos;
         const auto [end, error] =
             std::from_chars(begin, m_text.data() + m_text.size(), value, std::chars_format::general);
-        if (error != std::errc())
-            return std::nullopt;
+        if (error != std::errc()) return std::nullopt;
         m_pos += static_cast<std::size_t>(end - begin);
         return negative ? -value : value;
     }
@@ -127,8 +119,7 @@ std::optional<timestamp> instant_of(int _year, int _month, int _day, int _hour, 
     // far enough inside 64-bit milliseconds that adding or subtracting spans
     // to such a time cannot overflow.
     constexpr long long limit = 100'000'000'000'000;
-    if (seconds > limit || seconds < -limit)
-        return std::nullopt;
+    if (seconds > limit || seconds < -limit) return std::nullopt;
     return timestamp(std::chrono::milliseconds(seconds * 1000 + _milliseconds));
 }
 
@@ -137,23 +128,16 @@ std::optional<timestamp> parse_time_fields(int _year, int _month, int _day, int 
 {
     // Non-finite or absurd seconds would make the truncation below undefined;
     // no real time text has them.
-    if (!std::isfinite(_seconds) || std::fabs(_seconds) > 1e12f)
-        return std::nullopt;
+    if (!std::isfinite(_seconds) || std::fabs(_seconds) > 1e12f) return std::nullopt;
     const long long whole_seconds = static_cast<long long>(_seconds);
     const float fraction = _seconds - static_cast<float>(whole_seconds);
     const long long milliseconds = static_cast<long long>(std::roundf(fraction * 1000.0f));
     return instant_of(_year, _month, _day, _hour, _minute, whole_seconds, milliseconds);
 }
 
-bool is_digit(char _c)
-{
-    return _c >= '0' && _c <= '9';
-}
+bool is_digit(char _c) { return _c >= '0' && _c <= '9'; }
 
-int two_digits(const char* _text)
-{
-    return (_text[0] - '0') * 10 + (_text[1] - '0');
-}
+int two_digits(const char* _text) { return (_text[0] - '0') * 10 + (_text[1] - '0'); }
 
 // The form every producer writes, "YYYY-MM-DD hh:mm:ss.fff" with or without
 // a "Z", read from fixed places. The general reader gives the same instant:
@@ -163,13 +147,11 @@ int two_digits(const char* _text)
 std::optional<timestamp> parse_canonical_time(std::string_view _text)
 {
     constexpr std::size_t length = 23;
-    if (_text.size() != length && !(_text.size() == length + 1 && _text.back() == 'Z'))
-        return std::nullopt;
+    if (_text.size() != length && !(_text.size() == length + 1 && _text.back() == 'Z')) return std::nullopt;
     const char* t = _text.data();
     const auto digits = [t](std::initializer_list<int> _places) {
         for (const int place : _places)
-            if (!is_digit(t[place]))
-                return false;
+            if (!is_digit(t[place])) return false;
         return true;
     };
     if (t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':' || t[19] != '.' ||
@@ -186,8 +168,7 @@ std::optional<timestamp> parse_canonical_time(std::string_view _text)
     } else {
         const auto start = instant_of(two_digits(t) * 100 + two_digits(t + 2), two_digits(t + 5),
                                       two_digits(t + 8), 0, 0, 0, 0);
-        if (!start)
-            return std::nullopt;
+        if (!start) return std::nullopt;
         days = start->get_time_since_epoch().count() / 86'400'000;
         std::memcpy(last_date, t, sizeof last_date);
         last_days = days;
@@ -201,7 +182,8 @@ constexpr std::size_t field_count = 15;
 
 // The fields of a line as offsets; left uninitialised until split, since a
 // default-constructed array of views would be zeroed on every line.
-struct line_fields {
+struct line_fields
+{
     std::string_view line;
     std::uint32_t begin[field_count];
     std::uint32_t end[field_count];
@@ -241,10 +223,8 @@ bool split_fields(std::string_view _line, line_fields& _fields)
     }
 #endif
     for (; i < size && found < field_count; ++i)
-        if (begin[i] == delimeter)
-            end_field(i);
-    if (found == field_count)
-        return true;
+        if (begin[i] == delimeter) end_field(i);
+    if (found == field_count) return true;
     // The last field runs to the line end; it exists when it is not empty.
     if (found + 1 == field_count && start < size) {
         _fields.begin[found] = static_cast<std::uint32_t>(start);
@@ -265,19 +245,16 @@ std::optional<int> parse_number(std::string_view _text)
     while (i < _text.size() && i - first_digit < 9 && is_digit(_text[i]))
         value = value * 10 + (_text[i++] - '0');
     const std::size_t digits = i - first_digit;
-    if (digits == 0 || (digits == 9 && i < _text.size() && is_digit(_text[i])))
-        return parse_stoi_like(_text);
+    if (digits == 0 || (digits == 9 && i < _text.size() && is_digit(_text[i]))) return parse_stoi_like(_text);
     return first_digit == 1 ? -value : value;
 }
 
 // "\N" is absent; anything else must be a number.
 std::optional<boost::optional<int>> parse_optional_number(std::string_view _field)
 {
-    if (_field.size() == 2 && _field[0] == null[0] && _field[1] == null[1])
-        return boost::optional<int>();
+    if (_field.size() == 2 && _field[0] == null[0] && _field[1] == null[1]) return boost::optional<int>();
     const auto value = parse_number(_field);
-    if (!value)
-        return std::nullopt;
+    if (!value) return std::nullopt;
     return boost::optional<int>(*value);
 }
 
@@ -291,28 +268,21 @@ std::optional<int> parse_stoi_like(std::string_view _text)
 
 std::optional<timestamp> parse_csv_timestamp(std::string_view _text)
 {
-    if (const auto canonical = parse_canonical_time(_text))
-        return canonical;
+    if (const auto canonical = parse_canonical_time(_text)) return canonical;
     scanner s(_text);
     const auto year = s.read_int();
-    if (!year || !s.expect('-'))
-        return std::nullopt;
+    if (!year || !s.expect('-')) return std::nullopt;
     const auto month = s.read_int();
-    if (!month || !s.expect('-'))
-        return std::nullopt;
+    if (!month || !s.expect('-')) return std::nullopt;
     const auto day = s.read_int();
-    if (!day)
-        return std::nullopt;
+    if (!day) return std::nullopt;
     s.skip_space();
     const auto hour = s.read_int();
-    if (!hour || !s.expect(':'))
-        return std::nullopt;
+    if (!hour || !s.expect(':')) return std::nullopt;
     const auto minute = s.read_int();
-    if (!minute || !s.expect(':'))
-        return std::nullopt;
+    if (!minute || !s.expect(':')) return std::nullopt;
     const auto seconds = s.read_float();
-    if (!seconds)
-        return std::nullopt;
+    if (!seconds) return std::nullopt;
     return parse_time_fields(*year, *month, *day, *hour, *minute, *seconds);
 }
 
@@ -320,24 +290,19 @@ bool append_csv_position(std::string_view _line, positions_vector& _positions)
 {
     // Files written on Windows end their lines with CR LF; the CR would glue
     // onto the last field and make every null marker there unreadable.
-    if (!_line.empty() && _line.back() == '\r')
-        _line.remove_suffix(1);
+    if (!_line.empty() && _line.back() == '\r') _line.remove_suffix(1);
     // Offsets are 32 bits; the line reader never hands out longer lines.
-    if (_line.size() > std::numeric_limits<std::uint32_t>::max())
-        return false;
+    if (_line.size() > std::numeric_limits<std::uint32_t>::max()) return false;
     line_fields f;
     f.line = _line;
-    if (!split_fields(_line, f))
-        return false;
-    if (f[8] != "UWB")
-        return false;
+    if (!split_fields(_line, f)) return false;
+    if (f[8] != "UWB") return false;
     const auto ts = parse_csv_timestamp(f[2]);
     const auto x = parse_optional_number(f[9]);
     const auto y = parse_optional_number(f[10]);
     const auto z = parse_optional_number(f[11]);
     const auto inactive = parse_optional_number(f[14]);
-    if (!ts || !x || !y || !z || !inactive)
-        return false;
+    if (!ts || !x || !y || !z || !inactive) return false;
 
     // Built where it stays: a position moved into place costs a copy of
     // each of its strings.
@@ -351,16 +316,14 @@ bool append_csv_position(std::string_view _line, positions_vector& _positions)
     p.area_uid.emplace(f[12]);
     p.project_uid.emplace(f[13]);
     // Values outside 16 bits are outside the data of this format; they wrap.
-    if (*inactive)
-        p.inactive = static_cast<short>(**inactive);
+    if (*inactive) p.inactive = static_cast<short>(**inactive);
     return true;
 }
 
 std::optional<position> parse_csv_position(std::string_view _line)
 {
     positions_vector one;
-    if (!append_csv_position(_line, one))
-        return std::nullopt;
+    if (!append_csv_position(_line, one)) return std::nullopt;
     return std::move(one.front());
 }
 

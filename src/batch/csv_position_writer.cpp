@@ -38,8 +38,7 @@ char* put(char* _out, std::string_view _text)
     // Short texts (uids, areas, numbers) are copied inline; a call of
     // memcpy per field would cost more than the copy.
     if (_text.size() <= 16) {
-        for (std::size_t i = 0; i < _text.size(); ++i)
-            _out[i] = _text[i];
+        for (std::size_t i = 0; i < _text.size(); ++i) _out[i] = _text[i];
         return _out + _text.size();
     }
     std::memcpy(_out, _text.data(), _text.size());
@@ -65,8 +64,7 @@ char* put_padded(char* _out, const boost::optional<std::string>& _text, std::siz
 template <typename Integer>
 char* put_padded(char* _out, const boost::optional<Integer>& _value, std::size_t _width)
 {
-    if (!_value)
-        return put_padded(_out, null, _width);
+    if (!_value) return put_padded(_out, null, _width);
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, *_value);
     return put_padded(_out, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)), _width);
@@ -74,7 +72,8 @@ char* put_padded(char* _out, const boost::optional<Integer>& _value, std::size_t
 
 // Year, month and day of a count of days since 1970-01-01 (proleptic
 // Gregorian calendar).
-struct civil_date {
+struct civil_date
+{
     long long year;
     unsigned month;
     unsigned day;
@@ -85,7 +84,8 @@ constexpr civil_date civil_from_days(long long _days)
     _days += 719468;
     const long long era = (_days >= 0 ? _days : _days - 146096) / 146097;
     const auto day_of_era = static_cast<unsigned>(_days - era * 146097);
-    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
     const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
     const unsigned month_index = (5 * day_of_year + 2) / 153;
     const unsigned day = day_of_year - (153 * month_index + 2) / 5 + 1;
@@ -102,7 +102,8 @@ char* put_two_digits(char* _out, unsigned _value)
 
 // Seconds and milliseconds of a count, by floor division so that instants
 // before 1970 stay consistent; no real input has them.
-struct split_time {
+struct split_time
+{
     long long seconds;
     unsigned milliseconds;
 };
@@ -167,8 +168,7 @@ char* put_line(char* _out, const position& _p, csv_position_writer::second_text_
 
 std::string_view csv_position_writer::second_text_cache::text(long long _seconds)
 {
-    if (m_valid && _seconds == m_seconds)
-        return {m_text, m_length};
+    if (m_valid && _seconds == m_seconds) return {m_text, m_length};
     long long days = _seconds / 86400;
     long long second_of_day = _seconds % 86400;
     if (second_of_day < 0) {
@@ -222,8 +222,7 @@ void csv_position_writer::write(const position& _position)
     }
     char* const start = m_buffer.get() + m_used;
     m_used += static_cast<std::size_t>(put_line(start, _position, m_second_text) - start);
-    if (m_used >= flush_threshold)
-        flush();
+    if (m_used >= flush_threshold) flush();
 }
 
 void csv_position_writer::flush()

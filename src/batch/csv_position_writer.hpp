@@ -17,7 +17,8 @@ using libs::core::output_file;
 // every field padded on the left with blanks to at least its width (longer
 // texts are not cut), "\N" for an absent value. Lines collect in a large
 // buffer that goes to the file in blocks.
-class csv_position_writer {
+class csv_position_writer
+{
 public:
     // _file must outlive the writer.
     explicit csv_position_writer(output_file& _file);
@@ -33,7 +34,8 @@ public:
     // outside 0 to 9999 with as many digits as they need). The positions of
     // one second are many and come together, so the text of the last second
     // is kept and only the milliseconds change from line to line.
-    class second_text_cache {
+    class second_text_cache
+    {
     public:
         // The text of _seconds, valid until the next call.
         std::string_view text(long long _seconds);

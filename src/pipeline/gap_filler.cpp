@@ -25,11 +25,9 @@ int step(std::int64_t _difference, std::int64_t _k, std::int64_t _n)
 void gap_filler::fill(const position& _previous, const position& _current)
 {
     const auto delta = delta_ms(_previous, _current);
-    if (delta < shortest_gap || delta > longest_gap)
-        return;
+    if (delta < shortest_gap || delta > longest_gap) return;
     const std::int64_t seconds = delta_s(_previous, _current).count();
-    if (seconds < smallest_filled_gap.count())
-        return;
+    if (seconds < smallest_filled_gap.count()) return;
     const std::int64_t dx = std::int64_t{*_current.x} - *_previous.x;
     const std::int64_t dy = std::int64_t{*_current.y} - *_previous.y;
     for (std::int64_t k = 1; k < seconds; ++k) {

@@ -7,7 +7,8 @@
 namespace zav {
 
 // Collects the synthetic positions that fill gaps in tracks.
-class gap_filler {
+class gap_filler
+{
 public:
     // Adds the positions between _previous, the same object's latest earlier
     // sample with coordinates, and _current, which has coordinates: at steps

@@ -19,24 +19,21 @@ constexpr std::size_t small_window = 32;
 int median_of(std::span<int> _values)
 {
     const std::size_t n = _values.size();
-    if (n == 1)
-        return _values[0];
+    if (n == 1) return _values[0];
     if (n <= small_window) {
         // Windows of objects reporting at up to 10 Hz hold at most 21
         // samples; an insertion sort beats selection at that size.
         for (auto it = _values.begin() + 1; it != _values.end(); ++it) {
             const int value = *it;
             auto hole = it;
-            for (; hole != _values.begin() && *(hole - 1) > value; --hole)
-                *hole = *(hole - 1);
+            for (; hole != _values.begin() && *(hole - 1) > value; --hole) *hole = *(hole - 1);
             *hole = value;
         }
         return sliding_median::of_sorted(_values);
     }
     const auto upper = _values.begin() + static_cast<std::ptrdiff_t>(n / 2);
     std::nth_element(_values.begin(), upper, _values.end());
-    if (n % 2 == 1)
-        return *upper;
+    if (n % 2 == 1) return *upper;
     const int lower = *std::max_element(_values.begin(), upper);
     return sliding_median::of_sorted(std::array<int, 2>{lower, *upper});
 }
@@ -49,15 +46,13 @@ median_window::coordinates median_window::filter(const position& _current,
     const std::int64_t t = _current.ts.get_time_since_epoch().count();
     const std::int64_t half_width = pipeline::median_half_width.count();
     const auto& [before, after] = _neighbourhood;
-    for (auto it = before.rbegin(); it != before.rend() && std::abs(it->ts - t) <= half_width; ++it)
-        add(*it);
-    for (auto it = after.begin(); it != after.end() && std::abs(it->ts - t) <= half_width; ++it)
-        add(*it);
+    for (auto it = before.rbegin(); it != before.rend() && std::abs(it->ts - t) <= half_width; ++it) add(*it);
+    for (auto it = after.begin(); it != after.end() && std::abs(it->ts - t) <= half_width; ++it) add(*it);
     return {median_of(m_xs), median_of(m_ys)};
 }
 
-positions_vector filtered_by_object(positions_vector _older,
-                                                       const trackable_index& _index, std::size_t _first)
+positions_vector filtered_by_object(positions_vector _older, const trackable_index& _index,
+                                    std::size_t _first)
 {
     using sample = trackable_index::sample;
     const std::int64_t half_width = pipeline::median_half_width.count();
@@ -78,11 +73,9 @@ positions_vector filtered_by_object(positions_vector _older,
             // Each scan stops at the first sample outside the window, as seen
             // in sequence order.
             std::size_t first = r;
-            while (first > 0 && std::abs(samples[first - 1].ts - t) <= half_width)
-                --first;
+            while (first > 0 && std::abs(samples[first - 1].ts - t) <= half_width) --first;
             std::size_t last = r;
-            while (last + 1 < samples.size() && std::abs(samples[last + 1].ts - t) <= half_width)
-                ++last;
+            while (last + 1 < samples.size() && std::abs(samples[last + 1].ts - t) <= half_width) ++last;
             medians[samples[r].index - _first] = median.over(samples, first, last);
         }
     }

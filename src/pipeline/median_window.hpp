@@ -1,7 +1,7 @@
 #pragma once
 
-#include "position.hpp"
 #include "pipeline/trackable_index.hpp"
+#include "position.hpp"
 
 #include <span>
 #include <vector>
@@ -17,14 +17,16 @@ int median_of(std::span<int> _values);
 // of the sequence indexed by _index (the index holds the raw values). Goes
 // object by object, so that the median windows slide instead of being
 // gathered and sorted anew for every position.
-positions_vector filtered_by_object(positions_vector _older,
-                                                       const trackable_index& _index, std::size_t _first);
+positions_vector filtered_by_object(positions_vector _older, const trackable_index& _index,
+                                    std::size_t _first);
 
 // The median filter of one position at a time, over the candidates of its
 // neighbourhood; its buffers are reused from one position to the next.
-class median_window {
+class median_window
+{
 public:
-    struct coordinates {
+    struct coordinates
+    {
         int x;
         int y;
     };

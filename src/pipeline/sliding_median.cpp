@@ -13,8 +13,7 @@ namespace {
 void erase_one(std::vector<int>& _sorted, int _value)
 {
     auto it = std::lower_bound(_sorted.begin(), _sorted.end(), _value);
-    for (auto next = it + 1; next != _sorted.end(); ++it, ++next)
-        *it = *next;
+    for (auto next = it + 1; next != _sorted.end(); ++it, ++next) *it = *next;
     _sorted.pop_back();
 }
 
@@ -23,8 +22,7 @@ void insert_one(std::vector<int>& _sorted, int _value)
     const auto at =
         static_cast<std::size_t>(std::upper_bound(_sorted.begin(), _sorted.end(), _value) - _sorted.begin());
     _sorted.push_back(_value);
-    for (std::size_t i = _sorted.size() - 1; i > at; --i)
-        _sorted[i] = _sorted[i - 1];
+    for (std::size_t i = _sorted.size() - 1; i > at; --i) _sorted[i] = _sorted[i - 1];
     _sorted[at] = _value;
 }
 
@@ -36,10 +34,8 @@ sliding_median::coordinates sliding_median::over(std::span<const trackable_index
     // Windows only move forward in the usual case; any other move (possible
     // when the samples are not in time order) starts afresh.
     if (!m_empty && _first >= m_first && _last >= m_last && _first <= m_last + 1) {
-        for (std::size_t i = m_first; i < _first; ++i)
-            remove(_samples[i]);
-        for (std::size_t i = m_last + 1; i <= _last; ++i)
-            insert(_samples[i]);
+        for (std::size_t i = m_first; i < _first; ++i) remove(_samples[i]);
+        for (std::size_t i = m_last + 1; i <= _last; ++i) insert(_samples[i]);
     } else {
         m_xs.clear();
         m_ys.clear();
@@ -59,8 +55,7 @@ sliding_median::coordinates sliding_median::over(std::span<const trackable_index
 int sliding_median::of_sorted(std::span<const int> _values)
 {
     const std::size_t n = _values.size();
-    if (n % 2 == 1)
-        return _values[n / 2];
+    if (n % 2 == 1) return _values[n / 2];
     // Summed in 64 bits: equal to a 32-bit sum wherever that does not
     // overflow, and no overflow where it would.
     return static_cast<int>(

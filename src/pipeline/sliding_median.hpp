@@ -12,9 +12,11 @@ namespace zav {
 // samples have overlapping windows that move forward through the samples, so
 // the values that leave are removed and those that enter are inserted instead
 // of sorting every window anew.
-class sliding_median {
+class sliding_median
+{
 public:
-    struct coordinates {
+    struct coordinates
+    {
         int x;
         int y;
     };

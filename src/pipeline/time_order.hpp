@@ -12,7 +12,6 @@ positions_vector sorted_by_time(positions_vector _positions);
 // Both inputs ascending by time; the result too. Merges in place from the back
 // when _positions has room, as a piece's buffer has after its held-back part
 // was cut off.
-positions_vector merged_by_time(positions_vector _positions,
-                                                   positions_vector _others);
+positions_vector merged_by_time(positions_vector _positions, positions_vector _others);
 
 }  // namespace zav

@@ -11,8 +11,7 @@ namespace zav {
 trackable_index::trackable_index(std::vector<std::span<const position>> _parts) : m_parts(std::move(_parts))
 {
     std::size_t count = 0;
-    for (const auto& part : m_parts)
-        count += part.size();
+    for (const auto& part : m_parts) count += part.size();
     CORE_CHECK(count < no_slot);
 
     // First pass: a dense number per object and the number of samples of
@@ -34,8 +33,7 @@ trackable_index::trackable_index(std::vector<std::span<const position>> _parts) 
                 if (last_object == no_slot || p.trackable_uid != last_uid) {
                     const auto [object, added] = m_object_of_uid.add(
                         p.trackable_uid, static_cast<std::uint32_t>(samples_per_object.size()));
-                    if (added)
-                        samples_per_object.push_back(0);
+                    if (added) samples_per_object.push_back(0);
                     last_uid = p.trackable_uid;
                     last_object = object;
                 }
@@ -67,8 +65,7 @@ trackable_index::trackable_index(std::vector<std::span<const position>> _parts) 
 const position& trackable_index::at(std::size_t _index) const
 {
     for (const auto& part : m_parts) {
-        if (_index < part.size())
-            return part[_index];
+        if (_index < part.size()) return part[_index];
         _index -= part.size();
     }
     throw std::out_of_range("trackable_index::at");
@@ -78,11 +75,9 @@ trackable_index::neighbourhood trackable_index::around(const position& _current,
 {
     // The usual case: _current is the indexed sample at _index itself.
     const std::uint32_t slot = _index < m_slot_of_index.size() ? m_slot_of_index[_index] : no_slot;
-    if (slot != no_slot && at(_index).trackable_uid == _current.trackable_uid)
-        return around(_index);
+    if (slot != no_slot && at(_index).trackable_uid == _current.trackable_uid) return around(_index);
     const std::uint32_t object = m_object_of_uid.find(_current.trackable_uid);
-    if (object == uid_numbers::none)
-        return {};
+    if (object == uid_numbers::none) return {};
     return split(object, _index);
 }
 
@@ -95,8 +90,7 @@ std::span<const trackable_index::sample> trackable_index::samples_of(std::size_t
 trackable_index::neighbourhood trackable_index::around(std::size_t _index) const
 {
     const std::uint32_t slot = m_slot_of_index.at(_index);
-    if (slot == no_slot)
-        return {};
+    if (slot == no_slot) return {};
     const std::uint32_t object = m_object_of_slot[slot];
     const auto all = samples_of(object);
     const std::size_t rank = slot - m_object_begin[object];

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "position.hpp"
 #include "pipeline/uid_numbers.hpp"
+#include "position.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,10 +14,7 @@ namespace zav {
 
 // Whether a position takes part in filtering and gap filling: x and y both
 // present (z plays no role).
-inline bool has_coordinates(const position& _position)
-{
-    return _position.x && _position.y;
-}
+inline bool has_coordinates(const position& _position) { return _position.x && _position.y; }
 
 // The samples with coordinates (x and y both present) of a sequence of
 // positions, grouped by object (byte-wise equal trackable_uid), each object's
@@ -29,9 +26,11 @@ inline bool has_coordinates(const position& _position)
 // The sequence is given as consecutive parts (a carry-over followed by the
 // current piece) so that it need not be concatenated. The parts must outlive
 // the index: object names are kept as views into them.
-class trackable_index {
+class trackable_index
+{
 public:
-    struct sample {
+    struct sample
+    {
         std::int64_t ts;    // milliseconds since the epoch
         std::size_t index;  // index in the sequence
         int x;
@@ -40,7 +39,8 @@ public:
 
     // The same object's samples with coordinates that come before and after a
     // given sequence index, excluding the sample at that index itself.
-    struct neighbourhood {
+    struct neighbourhood
+    {
         std::span<const sample> before;  // ascending index; scan from the back
         std::span<const sample> after;   // ascending index
     };

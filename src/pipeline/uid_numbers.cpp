@@ -28,8 +28,7 @@ uid_numbers::short_key uid_numbers::key_of(std::string_view _uid)
     short_key key;
     key.length = static_cast<std::uint32_t>(_uid.size());
     key.low = word_of(_uid.data(), _uid.size());
-    if (_uid.size() > 8)
-        key.high = word_of(_uid.data() + 8, _uid.size() - 8);
+    if (_uid.size() > 8) key.high = word_of(_uid.data() + 8, _uid.size() - 8);
     return key;
 }
 
@@ -56,8 +55,7 @@ void uid_numbers::grow()
     std::vector<short_key> old = std::move(m_slots);
     m_slots.assign(old.empty() ? 64 : 2 * old.size(), short_key{});
     for (const short_key& key : old)
-        if (key.number != none)
-            m_slots[slot_of(key)] = key;
+        if (key.number != none) m_slots[slot_of(key)] = key;
 }
 
 std::pair<std::uint32_t, bool> uid_numbers::add(std::string_view _uid, std::uint32_t _number)
@@ -66,12 +64,10 @@ std::pair<std::uint32_t, bool> uid_numbers::add(std::string_view _uid, std::uint
         const auto [it, added] = m_long.try_emplace(_uid, _number);
         return {it->second, added};
     }
-    if (2 * (m_used + 1) > m_slots.size())
-        grow();
+    if (2 * (m_used + 1) > m_slots.size()) grow();
     short_key key = key_of(_uid);
     short_key& slot = m_slots[slot_of(key)];
-    if (slot.number != none)
-        return {slot.number, false};
+    if (slot.number != none) return {slot.number, false};
     key.number = _number;
     slot = key;
     ++m_used;
@@ -84,8 +80,7 @@ std::uint32_t uid_numbers::find(std::string_view _uid) const
         const auto it = m_long.find(_uid);
         return it == m_long.end() ? none : it->second;
     }
-    if (m_slots.empty())
-        return none;
+    if (m_slots.empty()) return none;
     return m_slots[slot_of(key_of(_uid))].number;
 }
 

@@ -14,7 +14,8 @@ namespace zav {
 // real ones) are kept inline in an open-addressing table and compared as two
 // machine words; longer ones go to a general map. The strings themselves are
 // not copied: the caller keeps them alive while the table is used.
-class uid_numbers {
+class uid_numbers
+{
 public:
     static constexpr std::uint32_t none = UINT32_MAX;
 
@@ -24,7 +25,8 @@ public:
     std::uint32_t find(std::string_view _uid) const;
 
 private:
-    struct short_key {
+    struct short_key
+    {
         std::uint64_t low = 0;
         std::uint64_t high = 0;
         std::uint32_t length = 0;

@@ -13,7 +13,8 @@ void append_quoted(std::string& _sql, const std::string& _value, const sql_escap
     _sql += '\'';
 }
 
-void append_optional_string(std::string& _sql, const boost::optional<std::string>& _value, const sql_escape& _escape)
+void append_optional_string(std::string& _sql, const boost::optional<std::string>& _value,
+                            const sql_escape& _escape)
 {
     if (_value)
         append_quoted(_sql, *_value, _escape);
@@ -32,7 +33,8 @@ void append_optional_integer(std::string& _sql, const boost::optional<T>& _value
 
 }  // namespace
 
-std::string render_insert_statement(boost::sub_range<const positions_vector> _range, const sql_escape& _escape)
+std::string render_insert_statement(boost::sub_range<const positions_vector> _range,
+                                    const sql_escape& _escape)
 {
     std::string sql;
     // About 100 bytes per typical tuple; one reservation avoids regrowing
@@ -43,8 +45,7 @@ std::string render_insert_statement(boost::sub_range<const positions_vector> _ra
     sql += " VALUES ";
     bool first = true;
     for (const position& p : _range) {
-        if (!first)
-            sql += ", ";
+        if (!first) sql += ", ";
         first = false;
         sql += '(';
         sql_text::append_integer(sql, p.trackable_id);

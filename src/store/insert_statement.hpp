@@ -19,6 +19,7 @@ using sql_escape = std::function<std::string(std::string_view)>;
 // String values pass through _escape between single quotes; absent optional
 // values are NULL; times have three millisecond
 // digits. _range must not be empty.
-std::string render_insert_statement(boost::sub_range<const positions_vector> _range, const sql_escape& _escape);
+std::string render_insert_statement(boost::sub_range<const positions_vector> _range,
+                                    const sql_escape& _escape);
 
 }  // namespace zav

@@ -24,8 +24,7 @@ void save(const std::string& _path, const positions_vector& _positions)
 positions_vector load(const std::string& _path)
 {
     std::ifstream file(_path);
-    if (!file)
-        return {};
+    if (!file) return {};
     try {
         std::stringstream content;
         content << file.rdbuf();

@@ -15,26 +15,26 @@ using mariadb::u32;
 u32 required_column(const result_set& _rows, const std::string& _name)
 {
     const u32 index = _rows.column_index(_name);
-    if (index == result_set::npos)
-        throw std::runtime_error("Table positions_raw has no column " + _name);
+    if (index == result_set::npos) throw std::runtime_error("Table positions_raw has no column " + _name);
     return index;
 }
 
 // Column indexes of a positions_raw window, resolved once per query rather
 // than once per value.
-struct raw_columns {
+struct raw_columns
+{
     explicit raw_columns(const result_set& _rows)
-        : trackable_id(required_column(_rows, "trackable_id"))
-        , trackable_uid(required_column(_rows, "trackable_uid"))
-        , mac_address(required_column(_rows, "mac_address"))
-        , microseconds(required_column(_rows, "microseconds"))
-        , ts(required_column(_rows, "ts"))
-        , x(required_column(_rows, "x"))
-        , y(required_column(_rows, "y"))
-        , z(required_column(_rows, "z"))
-        , area_uid(required_column(_rows, "area_uid"))
-        , project_uid(required_column(_rows, "project_uid"))
-        , inactive(required_column(_rows, "inactive"))
+        : trackable_id(required_column(_rows, "trackable_id")),
+          trackable_uid(required_column(_rows, "trackable_uid")),
+          mac_address(required_column(_rows, "mac_address")),
+          microseconds(required_column(_rows, "microseconds")),
+          ts(required_column(_rows, "ts")),
+          x(required_column(_rows, "x")),
+          y(required_column(_rows, "y")),
+          z(required_column(_rows, "z")),
+          area_uid(required_column(_rows, "area_uid")),
+          project_uid(required_column(_rows, "project_uid")),
+          inactive(required_column(_rows, "inactive"))
     {
     }
 
@@ -43,27 +43,22 @@ struct raw_columns {
 
 boost::optional<std::string> optional_string(const result_set& _rows, u32 _column)
 {
-    if (_rows.get_is_null(_column))
-        return boost::none;
+    if (_rows.get_is_null(_column)) return boost::none;
     return _rows.get_string(_column);
 }
 
 boost::optional<int> optional_int(const result_set& _rows, u32 _column)
 {
-    if (_rows.get_is_null(_column))
-        return boost::none;
+    if (_rows.get_is_null(_column)) return boost::none;
     return _rows.get_signed32(_column);
 }
 
 // Why the current row cannot be a position at all, or nullptr.
 const char* missing_required_value(const result_set& _rows, const raw_columns& _columns)
 {
-    if (_rows.get_is_null(_columns.trackable_id))
-        return "trackable_id is NULL";
-    if (_rows.get_is_null(_columns.trackable_uid))
-        return "trackable_uid is NULL";
-    if (_rows.get_is_null(_columns.ts) || _rows.get_is_null(_columns.microseconds))
-        return "ts is NULL";
+    if (_rows.get_is_null(_columns.trackable_id)) return "trackable_id is NULL";
+    if (_rows.get_is_null(_columns.trackable_uid)) return "trackable_uid is NULL";
+    if (_rows.get_is_null(_columns.ts) || _rows.get_is_null(_columns.microseconds)) return "ts is NULL";
     return nullptr;
 }
 
@@ -88,8 +83,7 @@ position read_position(const result_set& _rows, const raw_columns& _columns)
 // The uid and time of a row that is skipped, as far as they can be read.
 std::string describe_uid(const result_set& _rows, const raw_columns& _columns)
 {
-    if (_rows.get_is_null(_columns.trackable_uid))
-        return "NULL";
+    if (_rows.get_is_null(_columns.trackable_uid)) return "NULL";
     std::string quoted(1, '\'');
     quoted += _rows.get_string(_columns.trackable_uid);
     quoted += '\'';
@@ -98,8 +92,7 @@ std::string describe_uid(const result_set& _rows, const raw_columns& _columns)
 
 std::string describe_ts(const result_set& _rows, const raw_columns& _columns)
 {
-    if (_rows.get_is_null(_columns.ts))
-        return "NULL";
+    if (_rows.get_is_null(_columns.ts)) return "NULL";
     try {
         const int microseconds =
             _rows.get_is_null(_columns.microseconds) ? 0 : _rows.get_signed32(_columns.microseconds);
@@ -129,8 +122,8 @@ positions_vector read_raw_positions(mariadb::result_set& _rows, const zav::libs:
                 reason = e.what();
             }
         }
-        _logger.warning("Skipping raw position of trackable %1% at %2%: %3%") % describe_uid(_rows, columns)
-            % describe_ts(_rows, columns) % reason;
+        _logger.warning("Skipping raw position of trackable %1% at %2%: %3%") % describe_uid(_rows, columns) %
+            describe_ts(_rows, columns) % reason;
     }
     return positions;
 }

@@ -13,12 +13,10 @@ long long whole_second(const position& _position)
 
 positions_vector trim_trailing_second(positions_vector _positions)
 {
-    if (_positions.empty())
-        return _positions;
+    if (_positions.empty()) return _positions;
     const long long last_second = whole_second(_positions.back());
     auto run_start = _positions.end();
-    while (run_start != _positions.begin() && whole_second(*(run_start - 1)) == last_second)
-        --run_start;
+    while (run_start != _positions.begin() && whole_second(*(run_start - 1)) == last_second) --run_start;
     _positions.erase(run_start, _positions.end());
     return _positions;
 }

@@ -103,7 +103,8 @@ protected:
 #else
         m_binary = TRACKMEND_BINARY;
 #endif
-        auto server = mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
+        auto server =
+            mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
         if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
         m_server = *server;
         ::setenv("MYSQL_PWD", m_server.password.c_str(), 1);
@@ -137,10 +138,11 @@ protected:
     {
         std::ofstream(m_dir / "statement.sql") << _statements;
         std::string output;
-        EXPECT_EQ(run_command("mariadb --protocol=TCP -h " + m_server.host + " -P " + std::to_string(m_server.port) +
-                            " -u " + m_server.user + " --local-infile=1 -B -N " + m_server.schema + " < " +
-                            (m_dir / "statement.sql").string() + " 2>&1",
-                        &output),
+        EXPECT_EQ(run_command("mariadb --protocol=TCP -h " + m_server.host + " -P " +
+                                  std::to_string(m_server.port) + " -u " + m_server.user +
+                                  " --local-infile=1 -B -N " + m_server.schema + " < " +
+                                  (m_dir / "statement.sql").string() + " 2>&1",
+                              &output),
                   0)
             << _statements << "\n"
             << output;
@@ -153,9 +155,12 @@ protected:
     fs::path load_recording(const std::string& _arguments)
     {
         const auto tsv = m_dir / "raw.tsv", batch = m_dir / "batch.in";
-        EXPECT_EQ(run_command(m_generator.string() + " " + _arguments + " --format raw-tsv --out " + tsv.string()), 0);
+        EXPECT_EQ(
+            run_command(m_generator.string() + " " + _arguments + " --format raw-tsv --out " + tsv.string()),
+            0);
         sql("LOAD DATA LOCAL INFILE '" + tsv.string() +
-            "' INTO TABLE positions_raw FIELDS TERMINATED BY '\\t' (trackable_id, trackable_uid, mac_address, ts, "
+            "' INTO TABLE positions_raw FIELDS TERMINATED BY '\\t' (trackable_id, trackable_uid, "
+            "mac_address, ts, "
             "x, y, z, area_uid, project_uid, inactive, type);");
         std::ifstream in(tsv);
         std::ofstream out(batch);
@@ -177,9 +182,10 @@ protected:
 
     std::vector<row> written_rows()
     {
-        return parse_rows(sql("SELECT trackable_uid, mac_address, DATE_FORMAT(ts, '%Y-%m-%d %H:%i:%s.%f'), x, y, "
-                              "z, area_uid, project_uid, inactive FROM positions;"),
-                          '\t');
+        return parse_rows(
+            sql("SELECT trackable_uid, mac_address, DATE_FORMAT(ts, '%Y-%m-%d %H:%i:%s.%f'), x, y, "
+                "z, area_uid, project_uid, inactive FROM positions;"),
+            '\t');
     }
 
     long long newest_ms(const std::string& _table = "positions")
@@ -187,17 +193,19 @@ protected:
         return to_ms(sql("SELECT DATE_FORMAT(max(ts), '%Y-%m-%d %H:%i:%s.%f') FROM " + _table + ";"));
     }
 
-    fs::path write_config(const std::string& _name, int _select_duration_sec = 60, int _insert_piece_size = 1000,
-                          unsigned _port = 0)
+    fs::path write_config(const std::string& _name, int _select_duration_sec = 60,
+                          int _insert_piece_size = 1000, unsigned _port = 0)
     {
         const auto path = m_dir / _name;
-        std::ofstream(path) << "{\"dw\": {\"host\": \"" << m_server.host << "\", \"user\": \"" << m_server.user
-                            << "\", \"password\": \"" << m_server.password << "\", \"database\": \""
-                            << m_server.schema << "\", \"port\": " << (_port ? _port : m_server.port)
+        std::ofstream(path) << "{\"dw\": {\"host\": \"" << m_server.host << "\", \"user\": \""
+                            << m_server.user << "\", \"password\": \"" << m_server.password
+                            << "\", \"database\": \"" << m_server.schema
+                            << "\", \"port\": " << (_port ? _port : m_server.port)
                             << "},\n \"system\": {\"persistent_data_dir\": \"" << (m_dir / "state").string()
                             << "\", \"pidfile\": \"" << (m_dir / "trackmend.pid").string()
                             << "\", \"debug\": false, \"timer_period_sec\": 1, \"select_duration_sec\": "
-                            << _select_duration_sec << ", \"insert_piece_size\": " << _insert_piece_size << "}}\n";
+                            << _select_duration_sec << ", \"insert_piece_size\": " << _insert_piece_size
+                            << "}}\n";
         return path;
     }
 
@@ -207,7 +215,8 @@ protected:
         const auto log = log_path(m_started.size());
         posix_spawn_file_actions_t actions;
         ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                           0644);
         ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         std::string config = _config.string();
         std::vector<char*> argv{m_binary.data(), const_cast<char*>("-c"), config.data(), nullptr};
@@ -218,7 +227,10 @@ protected:
         return m_started.size() - 1;
     }
 
-    fs::path log_path(std::size_t _daemon) const { return m_dir / ("daemon" + std::to_string(_daemon) + ".log"); }
+    fs::path log_path(std::size_t _daemon) const
+    {
+        return m_dir / ("daemon" + std::to_string(_daemon) + ".log");
+    }
     std::string log(std::size_t _daemon) const { return read_file(log_path(_daemon)); }
 
     // The exit status, or -1 when the process is still running at the
@@ -226,9 +238,8 @@ protected:
     int wait_exit(std::size_t _daemon, std::chrono::seconds _timeout = 60s)
     {
         int status = 0;
-        const bool ended =
-            eventually([&] { return ::waitpid(m_started[_daemon], &status, WNOHANG) == m_started[_daemon]; },
-                       _timeout);
+        const bool ended = eventually(
+            [&] { return ::waitpid(m_started[_daemon], &status, WNOHANG) == m_started[_daemon]; }, _timeout);
         if (ended) m_started[_daemon] = -1;  // reaped: never signalled again
         return !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
@@ -317,7 +328,8 @@ TEST_F(daemon_test, catch_up_equals_batch_mode_and_survives_crashes_and_database
     int kills = 0;
     for (; kills < 30 && newest_ms() < reference_newest; ++kills) {
         const auto d = start_daemon(config);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<>(100, 700)(random)));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<>(100, 700)(random)));
         ASSERT_EQ(stop(d, SIGKILL), 128 + SIGKILL);
     }
     EXPECT_GE(kills, 3) << "the catch-up is too short to be interrupted";
@@ -326,7 +338,8 @@ TEST_F(daemon_test, catch_up_equals_batch_mode_and_survives_crashes_and_database
     EXPECT_EQ(stop(survivor), 0);
     const auto after_crashes = texts(written_rows());
     EXPECT_EQ(after_crashes.size(), reference.size()) << "after " << kills << " kills";
-    EXPECT_TRUE(after_crashes == reference) << "rows differ from the uninterrupted run after " << kills << " kills";
+    EXPECT_TRUE(after_crashes == reference)
+        << "rows differ from the uninterrupted run after " << kills << " kills";
 
     // The server goes away in the middle of the catch-up and comes back.
     if (!m_server.can_restart())
@@ -340,8 +353,10 @@ TEST_F(daemon_test, catch_up_equals_batch_mode_and_survives_crashes_and_database
     ASSERT_TRUE(m_server.start());
     ASSERT_TRUE(wait_until_caught_up(180s)) << log(d);
     EXPECT_EQ(stop(d), 0);
-    EXPECT_NE(log(d).find("std::exception::what()"), std::string::npos) << "the failures are logged:\n" << log(d);
-    EXPECT_TRUE(texts(written_rows()) == reference) << "rows differ from the uninterrupted run after an outage";
+    EXPECT_NE(log(d).find("std::exception::what()"), std::string::npos) << "the failures are logged:\n"
+                                                                        << log(d);
+    EXPECT_TRUE(texts(written_rows()) == reference)
+        << "rows differ from the uninterrupted run after an outage";
 }
 
 TEST_F(daemon_test, live_feed_is_followed_within_the_timer_period_and_the_hold_back)
@@ -358,7 +373,8 @@ TEST_F(daemon_test, live_feed_is_followed_within_the_timer_period_and_the_hold_b
                       std::to_string(tag) + "', NULL, UTC_TIMESTAMP(3), " + std::to_string(tag * 100) +
                       ", 7, 0, 'a', 'p', 0, 'UWB')";
         sql("INSERT INTO positions_raw (trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, "
-            "project_uid, inactive, type) VALUES " + values + ";");
+            "project_uid, inactive, type) VALUES " +
+            values + ";");
         std::this_thread::sleep_for(200ms);
         if (std::chrono::steady_clock::now() - start > 16s) {
             worst_lag = std::max(worst_lag, newest_ms("positions_raw") - newest_ms());
@@ -400,7 +416,8 @@ TEST_F(daemon_test, failed_starts_are_logged_and_end_with_a_non_zero_status)
     // ends start-up with "Interrupted", once the first attempt has failed
     // and the signal thread runs.
     const auto unreachable = start_daemon(write_config("unreachable.json", 60, 1000, 1));
-    ASSERT_TRUE(eventually([&] { return std::ranges::count(log(unreachable), '\n') >= 2; }, 30s)) << log(unreachable);
+    ASSERT_TRUE(eventually([&] { return std::ranges::count(log(unreachable), '\n') >= 2; }, 30s))
+        << log(unreachable);
     EXPECT_EQ(stop(unreachable), 1);
     EXPECT_NE(log(unreachable).find("Interrupted"), std::string::npos) << log(unreachable);
     EXPECT_EQ(log(unreachable).find(": exit"), std::string::npos) << log(unreachable);

@@ -1,6 +1,6 @@
 #include "database_impl.hpp"
-#include "store/row_time.hpp"
 #include "store/pending_insert_file.hpp"
+#include "store/row_time.hpp"
 
 #include "core/core.hpp"
 #include "core/exception.hpp"
@@ -10,9 +10,9 @@
 #include "support/mariadb_test_server.hpp"
 #include "support/positions.hpp"
 
+#include <gtest/gtest.h>
 #include <boost/filesystem.hpp>
 #include <boost/optional/optional_io.hpp>
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
@@ -35,13 +35,14 @@ namespace {
 // 2024-05-01 12:00:00.000 UTC
 constexpr long long noon = 1714564800000;
 
-class DatabaseImplTest : public ::testing::Test {
+class DatabaseImplTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
-        auto server = mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
-        if (!server)
-            GTEST_SKIP() << mariadb_test_server::skip_message;
+        auto server =
+            mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
+        if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
         m_server = *server;
         m_sql = m_server.connect();
         m_sql->execute("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw");
@@ -54,10 +55,8 @@ protected:
 
     void TearDown() override
     {
-        if (!m_dir.empty())
-            boost::filesystem::remove_all(m_dir);
-        if (m_sql)
-            m_sql->execute("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw");
+        if (!m_dir.empty()) boost::filesystem::remove_all(m_dir);
+        if (m_sql) m_sql->execute("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw");
     }
 
     std::unique_ptr<zav::database_impl> make_store(int _piece_size = 1000, unsigned int _port = 0)
@@ -69,10 +68,12 @@ protected:
 
     std::string pending_file() const { return (m_dir / "database.bin").string(); }
 
-    void insert_raw(const std::string& _uid, const std::string& _ts, const std::string& _type = "P", int _x = 1)
+    void insert_raw(const std::string& _uid, const std::string& _ts, const std::string& _type = "P",
+                    int _x = 1)
     {
-        m_sql->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, x, y, type) VALUES (1, '" + _uid
-                       + "', '" + _ts + "', " + std::to_string(_x) + ", 2, '" + _type + "')");
+        m_sql->execute(
+            "INSERT INTO positions_raw (trackable_id, trackable_uid, ts, x, y, type) VALUES (1, '" + _uid +
+            "', '" + _ts + "', " + std::to_string(_x) + ", 2, '" + _type + "')");
     }
 
     // Statements of a kind run by the server since it started, all sessions.
@@ -86,16 +87,19 @@ protected:
     // positions as the ten written columns, ordered by time and uid.
     zav::positions_vector stored_positions()
     {
-        auto rows = m_sql->query("SELECT CAST(trackable_id AS CHAR) AS trackable_id, trackable_uid, mac_address, ts, "
-                                 "microsecond(ts) AS us, x, y, z, area_uid, project_uid, CAST(inactive AS CHAR) AS "
-                                 "inactive FROM positions ORDER BY ts, trackable_uid");
+        auto rows = m_sql->query(
+            "SELECT CAST(trackable_id AS CHAR) AS trackable_id, trackable_uid, mac_address, ts, "
+            "microsecond(ts) AS us, x, y, z, area_uid, project_uid, CAST(inactive AS CHAR) AS "
+            "inactive FROM positions ORDER BY ts, trackable_uid");
         zav::positions_vector result;
         while (rows->next()) {
             auto text = [&](const char* _name) {
-                return rows->get_is_null(_name) ? boost::none : boost::optional<std::string>(rows->get_string(_name));
+                return rows->get_is_null(_name) ? boost::none
+                                                : boost::optional<std::string>(rows->get_string(_name));
             };
             auto number = [&](const char* _name) {
-                return rows->get_is_null(_name) ? boost::none : boost::optional<int>(rows->get_signed32(_name));
+                return rows->get_is_null(_name) ? boost::none
+                                                : boost::optional<int>(rows->get_signed32(_name));
             };
             zav::position p = pos(*text("trackable_uid"), ms(0), number("x"), number("y"));
             p.trackable_id = std::stoll(*text("trackable_id"));
@@ -104,8 +108,7 @@ protected:
             p.z = number("z");
             p.area_uid = text("area_uid");
             p.project_uid = text("project_uid");
-            if (const auto inactive = text("inactive"))
-                p.inactive = static_cast<short>(std::stoi(*inactive));
+            if (const auto inactive = text("inactive")) p.inactive = static_cast<short>(std::stoi(*inactive));
             result.push_back(p);
         }
         return result;
@@ -114,8 +117,7 @@ protected:
     static zav::positions_vector five_positions()
     {
         zav::positions_vector result;
-        for (int i = 0; i < 5; ++i)
-            result.push_back(pos("T1", ms(noon + i * 1000), i, -i));
+        for (int i = 0; i < 5; ++i) result.push_back(pos("T1", ms(noon + i * 1000), i, -i));
         return result;
     }
 
@@ -135,8 +137,7 @@ std::string store_error_of(F&& _f, std::string* _function = nullptr)
     try {
         _f();
     } catch (const zav::libs::core::exception& e) {
-        if (_function)
-            *_function = e.get_source_location().function();
+        if (_function) *_function = e.get_source_location().function();
         return e.get_string_error();
     }
     return "<no exception>";
@@ -155,8 +156,10 @@ TEST_F(DatabaseImplTest, SingleTimestampQueries)
     insert_raw("T1", "2024-05-01 12:00:00.000000");
     insert_raw("T1", "2024-05-01 12:00:01.000000", "HB");
     insert_raw("T1", "2024-05-01 12:00:02.007999");
-    EXPECT_EQ(store->get_first_raw_position_timestamp(), zav::timestamp(ms(noon - 500))) << "heartbeats count here";
-    EXPECT_EQ(store->get_next_raw_position_timestamp(zav::timestamp(ms(noon))), zav::timestamp(ms(noon + 2007)))
+    EXPECT_EQ(store->get_first_raw_position_timestamp(), zav::timestamp(ms(noon - 500)))
+        << "heartbeats count here";
+    EXPECT_EQ(store->get_next_raw_position_timestamp(zav::timestamp(ms(noon))),
+              zav::timestamp(ms(noon + 2007)))
         << "strictly later, heartbeats skipped, microseconds truncated";
     EXPECT_FALSE(store->get_next_raw_position_timestamp(zav::timestamp(ms(noon + 2007))))
         << "12:00:02.007999 is the instant 12:00:02.007, not later than itself";
@@ -191,18 +194,22 @@ TEST_F(DatabaseImplTest, RawWindowBoundsHeartbeatsAndTrailingSecond)
 
 TEST_F(DatabaseImplTest, RawRowWithNullRequiredValueIsSkippedWithAWarning)
 {
-    m_sql->execute("ALTER TABLE positions_raw MODIFY trackable_uid VARCHAR(128) NULL, MODIFY ts DATETIME(6) NULL");
-    struct restore_schema {
+    m_sql->execute(
+        "ALTER TABLE positions_raw MODIFY trackable_uid VARCHAR(128) NULL, MODIFY ts DATETIME(6) NULL");
+    struct restore_schema
+    {
         mariadb::connection_ref sql;
         ~restore_schema()
         {
-            sql->execute("TRUNCATE TABLE positions_raw; ALTER TABLE positions_raw MODIFY trackable_uid "
-                         "VARCHAR(128) NOT NULL, MODIFY ts DATETIME(6) NOT NULL");
+            sql->execute(
+                "TRUNCATE TABLE positions_raw; ALTER TABLE positions_raw MODIFY trackable_uid "
+                "VARCHAR(128) NOT NULL, MODIFY ts DATETIME(6) NOT NULL");
         }
     } restore{m_sql};
     insert_raw("T1", "2024-05-01 12:00:01.000000", "P", 1);
-    m_sql->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, type) VALUES "
-                   "(1, NULL, '2024-05-01 12:00:02.000000', 'P')");
+    m_sql->execute(
+        "INSERT INTO positions_raw (trackable_id, trackable_uid, ts, type) VALUES "
+        "(1, NULL, '2024-05-01 12:00:02.000000', 'P')");
     insert_raw("T1", "2024-05-01 12:00:03.000000", "P", 3);
     insert_raw("T1", "2024-05-01 12:00:04.000000", "P", 4);
     m_logger.set_debug(false);
@@ -213,8 +220,9 @@ TEST_F(DatabaseImplTest, RawRowWithNullRequiredValueIsSkippedWithAWarning)
     ASSERT_EQ(window.size(), 2u) << "rows 1 and 3 kept, row 4 trimmed";
     EXPECT_EQ(window[1].x, 3);
     const std::string log = captured.text();
-    EXPECT_NE(log.find("Skipping raw position of trackable NULL at 2024-05-01 12:00:02.000: trackable_uid is NULL"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("Skipping raw position of trackable NULL at 2024-05-01 12:00:02.000: trackable_uid is NULL"),
+        std::string::npos)
         << log;
 }
 
@@ -222,8 +230,8 @@ TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)
 {
     auto store = make_store(2);
     zav::positions_vector positions;
-    const std::vector<std::string> texts = {"it's", "say \"hi\"", "back\\slash", "100%_",
-                                            "x'; DROP TABLE positions; --", "ü€😀"};
+    const std::vector<std::string> texts = {
+        "it's", "say \"hi\"", "back\\slash", "100%_", "x'; DROP TABLE positions; --", "ü€😀"};
     for (std::size_t i = 0; i < texts.size(); ++i) {
         auto p = pos(texts[i], ms(noon + static_cast<long long>(i) * 1000 + 7), static_cast<int>(i), -1);
         p.trackable_id = 5'000'000'000LL + static_cast<long long>(i);
@@ -273,7 +281,8 @@ TEST_F(DatabaseImplTest, RecoveryInsertsOnlyTheMissingPieces)
     EXPECT_FALSE(boost::filesystem::exists(pending_file()));
 
     std::ofstream(pending_file()) << "22 serialization::archive 19 0 0 5 0 0 0 garbage";
-    EXPECT_NE(store_error_of([&] { store->recover_if_failed(); }), "<no exception>") << "a corrupt file is reported";
+    EXPECT_NE(store_error_of([&] { store->recover_if_failed(); }), "<no exception>")
+        << "a corrupt file is reported";
     EXPECT_FALSE(boost::filesystem::exists(pending_file())) << "and deleted";
     EXPECT_EQ(stored_positions(), positions);
 }

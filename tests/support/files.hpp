@@ -14,7 +14,8 @@ void write_file(const std::filesystem::path& _path, const std::string& _content)
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.
-class temporary_directory {
+class temporary_directory
+{
 public:
     explicit temporary_directory(const std::string& _prefix = "trackmend_test");
     temporary_directory(const temporary_directory&) = delete;

@@ -23,17 +23,13 @@ namespace zav::test::literal {
 using ppp = positions_post_processor;
 using positions = ppp::positions;
 
-inline bool has_coordinates(const position& _p)
-{
-    return _p.x && _p.y;
-}
+inline bool has_coordinates(const position& _p) { return _p.x && _p.y; }
 
 inline int median_filter(std::vector<int> _values)
 {
     std::sort(_values.begin(), _values.end());
     const std::size_t n = _values.size();
-    if (n % 2 == 1)
-        return _values[n / 2];
+    if (n % 2 == 1) return _values[n / 2];
     return static_cast<int>(
         std::lround(0.5 * static_cast<double>(std::int64_t{_values[n / 2 - 1]} + _values[n / 2])));
 }
@@ -42,28 +38,23 @@ inline positions filter_positions(positions _to_process, const positions& _for_f
 {
     for (std::size_t k = 0; k < _to_process.size(); ++k) {
         position& current = _to_process[k];
-        if (!has_coordinates(current))
-            continue;
+        if (!has_coordinates(current)) continue;
         std::vector<int> xs{*current.x};
         std::vector<int> ys{*current.y};
         const std::size_t self = _added + k;
         // Returns false when the scan stops.
         const auto visit = [&](std::size_t _j) {
             const position& candidate = _for_filter[_j];
-            if (candidate.trackable_uid != current.trackable_uid || !has_coordinates(candidate))
-                return true;
-            if (ppp::delta_ms(current, candidate) > std::chrono::milliseconds(1000))
-                return false;
+            if (candidate.trackable_uid != current.trackable_uid || !has_coordinates(candidate)) return true;
+            if (ppp::delta_ms(current, candidate) > std::chrono::milliseconds(1000)) return false;
             xs.push_back(*candidate.x);
             ys.push_back(*candidate.y);
             return true;
         };
         for (std::size_t j = self; j-- > 0;)
-            if (!visit(j))
-                break;
+            if (!visit(j)) break;
         for (std::size_t j = self + 1; j < _for_filter.size(); ++j)
-            if (!visit(j))
-                break;
+            if (!visit(j)) break;
         current.x = median_filter(xs);
         current.y = median_filter(ys);
     }
@@ -79,8 +70,7 @@ inline positions interpolate_positions(positions _to_process, const positions& _
     positions new_positions;
     for (std::size_t i = 0; i < _to_process.size(); ++i) {
         const position& current = _to_process[i];
-        if (!has_coordinates(current))
-            continue;
+        if (!has_coordinates(current)) continue;
         const position* prev = nullptr;
         for (std::size_t j = offset + i; j-- > 0;) {
             const position& candidate = _for_interpolation[j];
@@ -89,14 +79,11 @@ inline positions interpolate_positions(positions _to_process, const positions& _
                 break;
             }
         }
-        if (!prev)
-            continue;
+        if (!prev) continue;
         const auto delta = ppp::delta_ms(*prev, current);
-        if (delta <= std::chrono::milliseconds(1000) || delta > std::chrono::milliseconds(5000))
-            continue;
+        if (delta <= std::chrono::milliseconds(1000) || delta > std::chrono::milliseconds(5000)) continue;
         const long long ts_delta = ppp::delta_s(*prev, current).count();
-        if (ts_delta < 2)
-            continue;
+        if (ts_delta < 2) continue;
         for (long long k = 1; k < ts_delta; ++k) {
             position p = *prev;
             p.ts = prev->ts + std::chrono::milliseconds(k * 1000);
@@ -116,8 +103,7 @@ inline positions interpolate_positions(positions _to_process, const positions& _
 
 inline positions trimmed(positions _positions)
 {
-    if (_positions.empty())
-        return _positions;
+    if (_positions.empty()) return _positions;
     const timestamp newest = std::max_element(_positions.begin(), _positions.end(), ppp::timestamp_less)->ts;
     std::erase_if(_positions,
                   [&](const position& _p) { return _p.ts < newest - std::chrono::milliseconds(10000); });
@@ -134,8 +120,7 @@ inline positions concatenated(positions _first, const positions& _second)
 // of the last call.
 inline ppp::post_processing_result process_positions(const ppp::additional_data& _context, positions _piece)
 {
-    if (_piece.empty())
-        throw std::invalid_argument("process_positions: empty piece");
+    if (_piece.empty()) throw std::invalid_argument("process_positions: empty piece");
     std::stable_sort(_piece.begin(), _piece.end(), ppp::timestamp_less);
     const positions for_filter = concatenated(_context.processed_positions, _piece);
     const timestamp last = _piece.back().ts;

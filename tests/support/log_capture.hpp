@@ -18,9 +18,13 @@
 namespace trackmend_test {
 
 // Redirects file descriptor 2 to a temporary file while it exists.
-class stderr_capture {
+class stderr_capture
+{
 public:
-    stderr_capture() : m_file(std::tmpfile()), m_saved(::dup(STDERR_FILENO)) { ::dup2(::fileno(m_file), STDERR_FILENO); }
+    stderr_capture() : m_file(std::tmpfile()), m_saved(::dup(STDERR_FILENO))
+    {
+        ::dup2(::fileno(m_file), STDERR_FILENO);
+    }
     ~stderr_capture()
     {
         ::dup2(m_saved, STDERR_FILENO);
@@ -46,7 +50,8 @@ private:
 
 // A PULL socket on a loopback port that the logger's PUSH socket connects to.
 // Declare it after the logger, so that it goes first.
-class log_socket {
+class log_socket
+{
 public:
     explicit log_socket(zav::libs::core::logger& _logger) : m_socket(m_context, zmq::socket_type::pull)
     {
@@ -71,12 +76,10 @@ public:
     std::string next()
     {
         const auto line = receive();
-        if (!line)
-            return "<nothing>";
+        if (!line) return "<nothing>";
         const auto blank = line->find(' ');
         constexpr std::size_t date_length = 24;  // "YYYY-MM-DD hh:mm:ss.mmm "
-        if (blank == std::string::npos || line->size() < blank + 1 + date_length)
-            return *line;
+        if (blank == std::string::npos || line->size() < blank + 1 + date_length) return *line;
         return line->substr(0, blank + 1) + line->substr(blank + 1 + date_length);
     }
 

@@ -13,7 +13,8 @@
 
 namespace trackmend_test {
 
-struct mariadb_test_server {
+struct mariadb_test_server
+{
     std::string host;
     unsigned int port = 0;
     std::string user, password, schema;
@@ -23,11 +24,15 @@ struct mariadb_test_server {
 
     static std::optional<mariadb_test_server> from_environment(const std::string& _script = "")
     {
-        auto get = [](const char* _name) { return std::getenv((std::string("TRACKMEND_TEST_DB_") + _name).c_str()); };
+        auto get = [](const char* _name) {
+            return std::getenv((std::string("TRACKMEND_TEST_DB_") + _name).c_str());
+        };
         if (!get("HOST") || !get("PORT") || !get("USER") || !get("PASSWORD") || !get("NAME"))
             return std::nullopt;
-        return mariadb_test_server{get("HOST"), static_cast<unsigned int>(std::stoul(get("PORT"))), get("USER"),
-                                   get("PASSWORD"), get("NAME"), get("DIR") ? get("DIR") : "", _script};
+        return mariadb_test_server{get("HOST"), static_cast<unsigned int>(std::stoul(get("PORT"))),
+                                   get("USER"), get("PASSWORD"),
+                                   get("NAME"), get("DIR") ? get("DIR") : "",
+                                   _script};
     }
 
     static constexpr const char* skip_message =
@@ -36,8 +41,8 @@ struct mariadb_test_server {
 
     mariadb::connection_ref connect() const
     {
-        auto connection = mariadb::connection::create(
-            mariadb::account::create(host, user, password, schema, port, ""));
+        auto connection =
+            mariadb::connection::create(mariadb::account::create(host, user, password, schema, port, ""));
         connection->set_charset("utf8mb4");
         return connection;
     }

@@ -31,7 +31,8 @@ namespace zav::test {
 
 using positions = positions_post_processor::positions;
 
-struct stream_shape {
+struct stream_shape
+{
     int objects = 5;
     int samples_per_object = 40;
     // Also steps of 0 ms, i.e. two samples of one object at the same time.
@@ -67,13 +68,10 @@ inline positions random_stream(std::mt19937_64& _rng, const stream_shape& _shape
             p.trackable_id = ++serial;
             p.trackable_uid = uid;
             p.ts = timestamp(std::chrono::milliseconds(t));
-            if (!missing(_rng))
-                p.x = coordinate(_rng);
-            if (!missing(_rng))
-                p.y = coordinate(_rng);
+            if (!missing(_rng)) p.x = coordinate(_rng);
+            if (!missing(_rng)) p.y = coordinate(_rng);
             p.z = static_cast<int>(serial % 7);
-            if (serial % 3 == 0)
-                p.area_uid = "area-" + std::to_string(serial);
+            if (serial % 3 == 0) p.area_uid = "area-" + std::to_string(serial);
             p.inactive = static_cast<short>(serial % 2);
             stream.push_back(std::move(p));
             t += tie(_rng) ? 0 : (uneven(_rng) ? any_step(_rng) : steps[pick_step(_rng)]);
@@ -109,8 +107,7 @@ inline positions run_in_pieces(const pipeline& _process, const positions& _strea
             flush.ts = _stream.back().ts + std::chrono::seconds(1000);
             piece.push_back(flush);
         }
-        if (piece.empty())
-            continue;
+        if (piece.empty()) continue;
         auto result = _process(context, std::move(piece));
         output.insert(output.end(), result.processed_positions.begin(), result.processed_positions.end());
         context = std::move(result.additional_data_);

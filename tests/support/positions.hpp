@@ -12,10 +12,7 @@
 
 namespace zav::test {
 
-inline std::chrono::milliseconds ms(long long _count)
-{
-    return std::chrono::milliseconds(_count);
-}
+inline std::chrono::milliseconds ms(long long _count) { return std::chrono::milliseconds(_count); }
 
 inline position pos(const std::string& _uid, std::chrono::milliseconds _ts,
                     boost::optional<int> _x = boost::none, boost::optional<int> _y = boost::none)

@@ -89,11 +89,12 @@ TEST(ConfigTest, BadSettingsAreAllListedInOrder)
         {with("\"pidfile\":", "\"pid_file\":"), "Can not find field <string>: system.pidfile"},
         {with({{"\"host\": \"db.local\",", ""}, {"\"debug\": true,", ""}}),
          "Can not find field <string>: dw.host\nCan not find field <bool>: system.debug"},
-        {no_dw, "Can not find object <object>: dw, path: dw.host\n"
-                "Can not find object <object>: dw, path: dw.user\n"
-                "Can not find object <object>: dw, path: dw.password\n"
-                "Can not find object <object>: dw, path: dw.database\n"
-                "Can not find object <object>: dw, path: dw.port"},
+        {no_dw,
+         "Can not find object <object>: dw, path: dw.host\n"
+         "Can not find object <object>: dw, path: dw.user\n"
+         "Can not find object <object>: dw, path: dw.password\n"
+         "Can not find object <object>: dw, path: dw.database\n"
+         "Can not find object <object>: dw, path: dw.port"},
         // Values are checked only after every setting was read.
         {with({{"\"port\": 3306", "\"port\": -1"}, {"\"user\": \"tm\"", "\"user\": 7"}}),
          "Can not find field <string>: dw.user"},
@@ -109,8 +110,7 @@ TEST(ConfigTest, BadSettingsAreAllListedInOrder)
                {"\"insert_piece_size\": 1000", "\"insert_piece_size\": 0"}}),
          "'dw.port' must be a positive number\n'system.insert_piece_size' must be a positive number"},
     };
-    for (const auto& [text, message] : cases)
-        EXPECT_EQ(error_of(text), "Config file is invalid: " + message);
+    for (const auto& [text, message] : cases) EXPECT_EQ(error_of(text), "Config file is invalid: " + message);
 }
 
 TEST(ConfigTest, TextThatIsNoJsonIsAParseError)

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
-#include <unistd.h>
 
 using namespace zav;
 namespace fs = std::filesystem;
@@ -22,7 +22,8 @@ namespace {
 // input position.
 using key = std::pair<std::string, long long>;
 
-struct input_file {
+struct input_file
+{
     std::string text;
     std::vector<position> valid;  // the positions the reader must accept
 };
@@ -43,7 +44,8 @@ input_file make_input(unsigned _seed, int _tags, int _seconds, bool _shuffle = f
     std::mt19937 random(_seed);
     auto chance = [&](double _p) { return std::uniform_real_distribution<double>(0, 1)(random) < _p; };
     auto pick = [&](int _low, int _high) { return std::uniform_int_distribution<int>(_low, _high)(random); };
-    struct line {
+    struct line
+    {
         long long ts;
         std::string text;
     };
@@ -55,8 +57,7 @@ input_file make_input(unsigned _seed, int _tags, int _seconds, bool _shuffle = f
         int x = pick(0, 50000), y = pick(0, 50000);
         for (long long ts = start + pick(0, 199); ts < start + _seconds * 1000LL;
              ts += _shuffle ? 203 : pick(150, 250)) {
-            if (chance(0.01))
-                ts += _shuffle ? 1000 * pick(1, 8) : pick(1000, 8000);  // dropout
+            if (chance(0.01)) ts += _shuffle ? 1000 * pick(1, 8) : pick(1000, 8000);  // dropout
             x += pick(-300, 300);
             y += pick(-300, 300);
             const bool no_x = chance(0.03);
@@ -66,22 +67,18 @@ input_file make_input(unsigned _seed, int _tags, int _seconds, bool _shuffle = f
             text += (ble ? "BLE|" : "UWB|") + (no_x ? std::string("\\N") : std::to_string(x)) + "|" +
                     (malformed ? "" : std::to_string(y)) + "|1200|area|proj|" + std::to_string(t % 2);
             lines.push_back({ts, text});
-            if (ble || malformed)
-                continue;
+            if (ble || malformed) continue;
             position p;
             p.trackable_uid = uid;
             p.ts = timestamp(std::chrono::milliseconds(ts));
-            if (!no_x)
-                p.x = x;
+            if (!no_x) p.x = x;
             p.y = y;
             result.valid.push_back(p);
         }
     }
     std::stable_sort(lines.begin(), lines.end(), [](const line& a, const line& b) { return a.ts < b.ts; });
-    if (_shuffle)
-        std::shuffle(lines.begin(), lines.end(), random);
-    for (const auto& l : lines)
-        result.text += l.text + "\n";
+    if (_shuffle) std::shuffle(lines.begin(), lines.end(), random);
+    for (const auto& l : lines) result.text += l.text + "\n";
     return result;
 }
 
@@ -90,8 +87,7 @@ std::vector<position> read_valid_positions(const std::string& _path)
     std::ifstream in(_path);
     std::vector<position> result;
     for (std::string line; std::getline(in, line);)
-        if (auto p = parse_csv_position(line))
-            result.push_back(*p);
+        if (auto p = parse_csv_position(line)) result.push_back(*p);
     return result;
 }
 
@@ -111,8 +107,7 @@ std::multiset<key> written_keys(const std::vector<std::string>& _lines)
     for (const auto& line : _lines) {
         const auto f = split(line);
         EXPECT_EQ(f.size(), 9u) << line;
-        if (f.size() > 2)
-            written.insert({f[0], parse_csv_timestamp(f[2])->get_time_since_epoch().count()});
+        if (f.size() > 2) written.insert({f[0], parse_csv_timestamp(f[2])->get_time_since_epoch().count()});
     }
     return written;
 }
@@ -123,24 +118,22 @@ std::multiset<key> expected_synthetic(const std::vector<position>& _valid)
 {
     std::map<std::string, std::vector<long long>> times;
     for (const auto& p : _valid)
-        if (p.x && p.y)
-            times[p.trackable_uid].push_back(p.ts.get_time_since_epoch().count());
+        if (p.x && p.y) times[p.trackable_uid].push_back(p.ts.get_time_since_epoch().count());
     std::multiset<key> result;
     for (auto& [uid, ts] : times) {
         std::sort(ts.begin(), ts.end());
         for (std::size_t i = 1; i < ts.size(); ++i) {
             const long long gap = ts[i] - ts[i - 1];
-            if (gap < 1001 || gap > 5000)
-                continue;
+            if (gap < 1001 || gap > 5000) continue;
             const long long seconds = gap / 1000 + (gap % 1000 >= 500 ? 1 : 0);
-            for (long long k = 1; k < seconds; ++k)
-                result.insert({uid, ts[i - 1] + k * 1000});
+            for (long long k = 1; k < seconds; ++k) result.insert({uid, ts[i - 1] + k * 1000});
         }
     }
     return result;
 }
 
-class CsvApplicationTest : public ::testing::Test {
+class CsvApplicationTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -161,8 +154,7 @@ protected:
     {
         std::ifstream in(_path);
         std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
 
@@ -182,8 +174,7 @@ protected:
                                 std::vector<int> _piece_sizes)
     {
         std::multiset<key> expected = expected_synthetic(_valid);
-        for (const auto& p : _valid)
-            expected.insert({p.trackable_uid, p.ts.get_time_since_epoch().count()});
+        for (const auto& p : _valid) expected.insert({p.trackable_uid, p.ts.get_time_since_epoch().count()});
         std::vector<std::string> reference;
         for (const int piece_size : _piece_sizes) {
             auto lines = run(_input_path, piece_size);
@@ -226,8 +217,8 @@ TEST_F(CsvApplicationTest, UnorderedInputWritesEveryPositionOnce)
         const auto written = written_keys(run(in, piece_size));
         for (const auto& p : data.valid) {
             const key k{p.trackable_uid, p.ts.get_time_since_epoch().count()};
-            EXPECT_EQ(written.count(k), 1u) << k.first << " " << time_text(k.second) << ", piece size "
-                                            << piece_size;
+            EXPECT_EQ(written.count(k), 1u)
+                << k.first << " " << time_text(k.second) << ", piece size " << piece_size;
         }
     }
 }

@@ -68,6 +68,7 @@ TEST(example_config, is_valid_fits_the_systemd_unit_and_is_documented)
             EXPECT_NE(readme.find("`" + key + "`"), std::string::npos) << key << " is missing from README.md";
         }
     EXPECT_EQ(keys, 11);
-    for (const char* word : {"runner.bin", "database.bin", "ZAV_LAUNCHED_BY_SYSTEMD", "SIGTERM", "EXIT STATUS"})
+    for (const char* word :
+         {"runner.bin", "database.bin", "ZAV_LAUNCHED_BY_SYSTEMD", "SIGTERM", "EXIT STATUS"})
         EXPECT_NE(man_page.find(word), std::string::npos) << word << " is missing from docs/trackmend.1";
 }

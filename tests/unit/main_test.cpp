@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -18,12 +18,14 @@ const std::string valid_lines =
     "T1|\\N|2024-05-01 12:00:02.000|2|f|\\N|\\N|\\N|UWB|30|40|1|A|P|0\n"
     "T1|\\N|2024-05-01 12:00:30.000|3|f|\\N|\\N|\\N|BLE|30|40|1|A|P|0\n";
 
-struct outcome {
+struct outcome
+{
     int status;
     std::string err;
 };
 
-class MainTest : public ::testing::Test {
+class MainTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -53,7 +55,8 @@ protected:
 
     std::size_t entries() const
     {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()));
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()));
     }
 
     fs::path m_dir;
@@ -92,8 +95,7 @@ TEST_F(MainTest, BatchRuns)
     EXPECT_TRUE(fs::exists(m_in)) << "-s keeps the input";
     std::ifstream out(path("out.csv"));
     std::vector<std::string> lines;
-    for (std::string line; std::getline(out, line);)
-        lines.push_back(line);
+    for (std::string line; std::getline(out, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 3u) << "two positions and one synthetic between them";
     EXPECT_EQ(lines[1].substr(36, 26), "2024-05-01 12:00:01.000000");
     EXPECT_EQ(lines[1].substr(63, 15), "     20|     30") << "halfway between (10,20) and (30,40)";

@@ -2,10 +2,10 @@
 
 #include "support/position_streams.hpp"
 
+#include <gtest/gtest.h>
 #include <boost/archive/text_iarchive.hpp>
 #include <boost/archive/text_oarchive.hpp>
 #include <boost/serialization/vector.hpp>
-#include <gtest/gtest.h>
 
 #include <sstream>
 

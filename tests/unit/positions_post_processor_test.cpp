@@ -5,8 +5,8 @@
 #include "support/position_streams.hpp"
 #include "support/positions.hpp"
 
-#include <boost/optional/optional_io.hpp>
 #include <gtest/gtest.h>
+#include <boost/optional/optional_io.hpp>
 
 #include <random>
 #include <tuple>
@@ -30,24 +30,21 @@ positions of_object(const positions& _positions, const std::string& _uid)
 {
     positions kept;
     for (const position& p : _positions)
-        if (p.trackable_uid == _uid)
-            kept.push_back(p);
+        if (p.trackable_uid == _uid) kept.push_back(p);
     return kept;
 }
 
 std::vector<long long> times_of(const positions& _positions)
 {
     std::vector<long long> times;
-    for (const position& p : _positions)
-        times.push_back(p.ts.get_time_since_epoch().count());
+    for (const position& p : _positions) times.push_back(p.ts.get_time_since_epoch().count());
     return times;
 }
 
 std::vector<int> xs_of(const positions& _positions)
 {
     std::vector<int> xs;
-    for (const position& p : _positions)
-        xs.push_back(p.x.value_or(-99999));
+    for (const position& p : _positions) xs.push_back(p.x.value_or(-99999));
     return xs;
 }
 
@@ -56,9 +53,9 @@ std::vector<int> xs_of(const positions& _positions)
 TEST(PositionsPostProcessorTest, MalformedCallsAreRefused)
 {
     EXPECT_THROW(ppp::process_positions({}, {}), libs::core::check_failed_exception) << "empty piece";
-    EXPECT_THROW(ppp::interpolate_positions({pos("A", ms(0), 1, 1), pos("A", ms(1), 1, 1)},
-                                            {pos("A", ms(0), 1, 1)}),
-                 libs::core::check_failed_exception)
+    EXPECT_THROW(
+        ppp::interpolate_positions({pos("A", ms(0), 1, 1), pos("A", ms(1), 1, 1)}, {pos("A", ms(0), 1, 1)}),
+        libs::core::check_failed_exception)
         << "shorter interpolation list";
 }
 
@@ -221,8 +218,7 @@ TEST(PositionsPostProcessorTest, OutputDoesNotDependOnHowTheStreamIsCut)
             std::size_t total = 0;
             while (true) {
                 const std::size_t size = rng() % (cutting == 0 ? 4 : 200);
-                if (total + size > stream.size())
-                    break;
+                if (total + size > stream.size()) break;
                 sizes.push_back(size);
                 total += size;
             }
@@ -245,8 +241,7 @@ TEST(PositionsPostProcessorTest, FastScansMatchTheLiteralAlgorithm)
         // Some positions arrive late, i.e. in a later piece than positions
         // newer than they are, so carry-overs and pieces overlap in time.
         for (std::size_t i = 0; i + 1 < stream.size(); ++i)
-            if (rng() % 20 == 0)
-                std::swap(stream[i], stream[std::min(stream.size() - 1, i + rng() % 300)]);
+            if (rng() % 20 == 0) std::swap(stream[i], stream[std::min(stream.size() - 1, i + rng() % 300)]);
 
         ppp::additional_data fast_context;
         ppp::additional_data literal_context;
@@ -257,8 +252,7 @@ TEST(PositionsPostProcessorTest, FastScansMatchTheLiteralAlgorithm)
             piece.insert(piece.end(), stream.begin() + static_cast<std::ptrdiff_t>(next),
                          stream.begin() + static_cast<std::ptrdiff_t>(next + size));
             next += size;
-            if (piece.empty())
-                continue;
+            if (piece.empty()) continue;
             std::shuffle(piece.begin(), piece.end(), rng);
             auto fast = ppp::process_positions(fast_context, piece);
             auto literal = literal::process_positions(literal_context, piece);
@@ -287,8 +281,7 @@ TEST(PositionsPostProcessorTest, FastScansMatchTheLiteralAlgorithm)
         const std::size_t added = sequence.size() - count;
         positions to_process(sequence.begin() + static_cast<std::ptrdiff_t>(added), sequence.end());
         for (position& p : to_process)
-            if (rng() % 10 == 0)
-                p = sequence[rng() % sequence.size()];
+            if (rng() % 10 == 0) p = sequence[rng() % sequence.size()];
         ASSERT_EQ(ppp::filter_positions(to_process, sequence, added),
                   literal::filter_positions(to_process, sequence, added))
             << "round " << round;

@@ -21,10 +21,7 @@ connection_ref connection::create(const account_ref& _account)
     return std::make_shared<connection>(private_tag{}, _account);
 }
 
-connection::connection(private_tag, const account_ref& _account)
-    : m_account(_account)
-{
-}
+connection::connection(private_tag, const account_ref& _account) : m_account(_account) {}
 
 connection::~connection()
 {
@@ -36,13 +33,11 @@ connection::~connection()
 
 bool connection::connect()
 {
-    if (m_mysql != nullptr && mysql_ping(m_mysql) == 0)
-        return true;
+    if (m_mysql != nullptr && mysql_ping(m_mysql) == 0) return true;
 
     if (m_mysql == nullptr) {
         m_mysql = mysql_init(nullptr);
-        if (m_mysql == nullptr)
-            report_and_throw(0, "Cannot create MYSQL object.", "connect", __LINE__);
+        if (m_mysql == nullptr) report_and_throw(0, "Cannot create MYSQL object.", "connect", __LINE__);
     }
     // A failed connect clears the handle's options, so they are set before
     // every attempt.
@@ -52,8 +47,7 @@ bool connection::connect()
     const auto& acc = *m_account;
     const char* socket = acc.unix_socket().empty() ? nullptr : acc.unix_socket().c_str();
     if (mysql_real_connect(m_mysql, acc.host_name().c_str(), acc.user_name().c_str(), acc.password().c_str(),
-                           nullptr, acc.port(), socket, CLIENT_MULTI_STATEMENTS)
-        == nullptr)
+                           nullptr, acc.port(), socket, CLIENT_MULTI_STATEMENTS) == nullptr)
         report_and_throw("connect", __LINE__);
 
     // A new session starts with the server's defaults: auto-commit on, no
@@ -100,8 +94,7 @@ bool connection::connect()
 bool connection::set_charset(const std::string& _name)
 {
     connect();
-    if (mysql_set_character_set(m_mysql, _name.c_str()) != 0)
-        report_and_throw("set_charset", __LINE__);
+    if (mysql_set_character_set(m_mysql, _name.c_str()) != 0) report_and_throw("set_charset", __LINE__);
     m_charset = _name;
     return true;
 }
@@ -123,10 +116,8 @@ u64 connection::execute(const std::string& _statements)
             total += mysql_affected_rows(m_mysql);
 
         int status = mysql_next_result(m_mysql);
-        if (status > 0)
-            report_and_throw("execute", __LINE__);
-        if (status < 0)
-            break;
+        if (status > 0) report_and_throw("execute", __LINE__);
+        if (status < 0) break;
     }
     return total;
 }
@@ -139,13 +130,11 @@ result_set_ref connection::query(const std::string& _statement)
 
     bool store = m_account->store_result();
     auto result = result_set::create(m_mysql, store);
-    if (!result->has_result() && mysql_field_count(m_mysql) != 0)
-        report_and_throw("query", __LINE__);
+    if (!result->has_result() && mysql_field_count(m_mysql) != 0) report_and_throw("query", __LINE__);
     // Results of further statements in the text would block every later
     // statement of this session ("commands out of sync"). A streamed result
     // must be read to its end first; its reader owns the session until then.
-    if (store)
-        free_pending_results(__LINE__);
+    if (store) free_pending_results(__LINE__);
     return result;
 }
 
@@ -153,8 +142,7 @@ std::string connection::escape(std::string_view _text)
 {
     // Escaping needs the session's character set but no round trip, so an
     // existing handle is used as it is.
-    if (m_mysql == nullptr)
-        connect();
+    if (m_mysql == nullptr) connect();
     std::string escaped(_text.size() * 2 + 1, '\0');
     unsigned long length = mysql_real_escape_string(m_mysql, escaped.data(), _text.data(), _text.size());
     if (length == static_cast<unsigned long>(-1))
@@ -167,12 +155,9 @@ void connection::free_pending_results(int _line)
 {
     while (mysql_more_results(m_mysql)) {
         int status = mysql_next_result(m_mysql);
-        if (status > 0)
-            report_and_throw("query", _line);
-        if (status < 0)
-            break;
-        if (MYSQL_RES* result = mysql_store_result(m_mysql))
-            mysql_free_result(result);
+        if (status > 0) report_and_throw("query", _line);
+        if (status < 0) break;
+        if (MYSQL_RES* result = mysql_store_result(m_mysql)) mysql_free_result(result);
     }
 }
 

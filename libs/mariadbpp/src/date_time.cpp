@@ -8,25 +8,18 @@ namespace mariadb {
 
 namespace {
 
-[[noreturn]] void throw_invalid_date()
-{
-    throw std::invalid_argument("invalid date format");
-}
+[[noreturn]] void throw_invalid_date() { throw std::invalid_argument("invalid date format"); }
 
 u16 read_field(detail::number_reader& _reader, unsigned _max)
 {
     auto value = _reader.read_u16();
-    if (!value || *value > _max)
-        throw_invalid_date();
+    if (!value || *value > _max) throw_invalid_date();
     return *value;
 }
 
 }  // namespace
 
-bool date_time::set(const std::string& _text)
-{
-    return set_text(_text);
-}
+bool date_time::set(const std::string& _text) { return set_text(_text); }
 
 bool date_time::set_text(std::string_view _text)
 {
@@ -52,8 +45,7 @@ bool date_time::set_text(std::string_view _text)
     // The time reader skips the usual blank before the time; the ISO 8601
     // separator 'T' is stepped over here.
     std::string_view rest = reader.rest_of_line();
-    if (!rest.empty() && rest.front() == 'T')
-        rest.remove_prefix(1);
+    if (!rest.empty() && rest.front() == 'T') rest.remove_prefix(1);
     return time::set_text(rest);
 }
 

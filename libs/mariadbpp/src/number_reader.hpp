@@ -10,12 +10,10 @@ namespace mariadb::detail {
 // Reads SQL text field by field, the way a formatted stream read of unsigned
 // 16-bit numbers would: leading blanks before a number are skipped, a number
 // is one or more decimal digits and fails beyond 65535.
-class number_reader {
+class number_reader
+{
 public:
-    explicit number_reader(std::string_view _text)
-        : m_text(_text)
-    {
-    }
+    explicit number_reader(std::string_view _text) : m_text(_text) {}
 
     bool at_end() const { return m_pos >= m_text.size(); }
 
@@ -26,20 +24,17 @@ public:
         unsigned value = 0;
         while (m_pos < m_text.size() && is_digit(m_text[m_pos])) {
             value = value * 10 + static_cast<unsigned>(m_text[m_pos] - '0');
-            if (value > 0xFFFF)
-                return std::nullopt;
+            if (value > 0xFFFF) return std::nullopt;
             ++m_pos;
         }
-        if (m_pos == start)
-            return std::nullopt;
+        if (m_pos == start) return std::nullopt;
         return static_cast<u16>(value);
     }
 
     // Skips one character of any kind; false at the end of the text.
     bool skip_delimiter()
     {
-        if (at_end())
-            return false;
+        if (at_end()) return false;
         ++m_pos;
         return true;
     }
@@ -59,10 +54,8 @@ public:
             }
             ++m_pos;
         }
-        if (m_pos == start)
-            return std::nullopt;
-        for (; digits < 3; ++digits)
-            value *= 10;
+        if (m_pos == start) return std::nullopt;
+        for (; digits < 3; ++digits) value *= 10;
         return static_cast<u16>(value);
     }
 
@@ -77,9 +70,9 @@ private:
 
     void skip_blanks()
     {
-        while (m_pos < m_text.size()
-               && (m_text[m_pos] == ' ' || m_text[m_pos] == '\t' || m_text[m_pos] == '\n'
-                   || m_text[m_pos] == '\r' || m_text[m_pos] == '\v' || m_text[m_pos] == '\f'))
+        while (m_pos < m_text.size() &&
+               (m_text[m_pos] == ' ' || m_text[m_pos] == '\t' || m_text[m_pos] == '\n' ||
+                m_text[m_pos] == '\r' || m_text[m_pos] == '\v' || m_text[m_pos] == '\f'))
             ++m_pos;
     }
 

@@ -8,25 +8,18 @@ namespace mariadb {
 
 namespace {
 
-[[noreturn]] void throw_invalid_time()
-{
-    throw std::invalid_argument("invalid time format");
-}
+[[noreturn]] void throw_invalid_time() { throw std::invalid_argument("invalid time format"); }
 
 u16 read_field(detail::number_reader& _reader, unsigned _max)
 {
     auto value = _reader.read_u16();
-    if (!value || *value > _max)
-        throw_invalid_time();
+    if (!value || *value > _max) throw_invalid_time();
     return *value;
 }
 
 }  // namespace
 
-bool time::set(const std::string& _text)
-{
-    return set_text(_text);
-}
+bool time::set(const std::string& _text) { return set_text(_text); }
 
 bool time::set_text(std::string_view _text)
 {
@@ -42,8 +35,7 @@ bool time::set_text(std::string_view _text)
             second = static_cast<u8>(read_field(reader, 61));
             if (reader.skip_delimiter()) {
                 auto fraction = reader.read_fraction_ms();
-                if (!fraction)
-                    throw_invalid_time();
+                if (!fraction) throw_invalid_time();
                 millisecond = *fraction;
             }
         }
@@ -60,9 +52,6 @@ void time::set_parts(u8 _hour, u8 _minute, u8 _second, u16 _millisecond)
     m_millisecond = _millisecond;
 }
 
-bool time::is_valid() const
-{
-    return m_hour < 24 && m_minute < 60 && m_second < 62 && m_millisecond < 1000;
-}
+bool time::is_valid() const { return m_hour < 24 && m_minute < 60 && m_second < 62 && m_millisecond < 1000; }
 
 }  // namespace mariadb

@@ -12,23 +12,24 @@ using trackmend_test::mariadb_test_server;
 
 namespace {
 
-class MariadbppTest : public ::testing::Test {
+class MariadbppTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
-        auto server = mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
-        if (!server)
-            GTEST_SKIP() << mariadb_test_server::skip_message;
+        auto server =
+            mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
+        if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
         m_server = *server;
         m_connection = m_server.connect();
-        m_connection->execute("DROP TABLE IF EXISTS mariadbpp_test; "
-                              "CREATE TABLE mariadbpp_test (id INT, small TINYINT UNSIGNED, ts DATETIME(6), "
-                              "name VARCHAR(64)) DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin");
+        m_connection->execute(
+            "DROP TABLE IF EXISTS mariadbpp_test; "
+            "CREATE TABLE mariadbpp_test (id INT, small TINYINT UNSIGNED, ts DATETIME(6), "
+            "name VARCHAR(64)) DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin");
     }
     void TearDown() override
     {
-        if (m_connection)
-            m_connection->execute("DROP TABLE IF EXISTS mariadbpp_test");
+        if (m_connection) m_connection->execute("DROP TABLE IF EXISTS mariadbpp_test");
     }
 
     // The first column of the first row of _sql as text.
@@ -60,7 +61,8 @@ TEST_F(MariadbppTest, ConnectsLazilyAndReportsFailures)
 {
     // Nothing listens on port 1: creating touches no server, the first
     // operation fails with the client library's error.
-    auto connection = mariadb::connection::create(mariadb::account::create("127.0.0.1", "nobody", "x", "", 1, ""));
+    auto connection =
+        mariadb::connection::create(mariadb::account::create("127.0.0.1", "nobody", "x", "", 1, ""));
     trackmend_test::stderr_capture captured;
     try {
         connection->set_charset("utf8mb4");
@@ -76,7 +78,8 @@ TEST_F(MariadbppTest, ConnectsLazilyAndReportsFailures)
     EXPECT_NE(report.find("connection.cpp\nOn line "), std::string::npos) << report;
 
     // A bad statement is reported and leaves the connection usable.
-    EXPECT_THROW(m_connection->execute("INSERT INTO no_such_table VALUES (1)"), mariadb::exception::connection);
+    EXPECT_THROW(m_connection->execute("INSERT INTO no_such_table VALUES (1)"),
+                 mariadb::exception::connection);
     EXPECT_EQ(scalar("SELECT CAST(1 + 1 AS CHAR)"), "2");
 }
 
@@ -86,21 +89,26 @@ TEST_F(MariadbppTest, ExecuteAddsTheAffectedRowsOfEveryStatement)
     EXPECT_EQ(m_connection->execute("INSERT INTO mariadbpp_test (id) VALUES (4); "
                                     "UPDATE mariadbpp_test SET small = 1 WHERE id <= 2"),
               3u);
-    EXPECT_EQ(m_connection->execute("SELECT * FROM mariadbpp_test; DELETE FROM mariadbpp_test WHERE id = 4"), 1u)
+    EXPECT_EQ(m_connection->execute("SELECT * FROM mariadbpp_test; DELETE FROM mariadbpp_test WHERE id = 4"),
+              1u)
         << "rows of a SELECT are not counted";
     EXPECT_THROW(m_connection->execute("DELETE FROM mariadbpp_test; INSERT INTO no_such_table VALUES (1)"),
                  mariadb::exception::connection);
-    EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "0") << "the statement before the failing one ran";
-    EXPECT_EQ(scalar("SELECT '7'; "), "7") << "a trailing blank after the semicolon leaves the session in sync";
+    EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "0")
+        << "the statement before the failing one ran";
+    EXPECT_EQ(scalar("SELECT '7'; "), "7")
+        << "a trailing blank after the semicolon leaves the session in sync";
     EXPECT_EQ(scalar("SELECT '8'"), "8");
 }
 
 TEST_F(MariadbppTest, GettersCheckRowColumnAndKind)
 {
-    m_connection->execute("INSERT INTO mariadbpp_test VALUES (-7, 200, '2024-05-01 12:00:00.007000', 'a'), "
-                          "(NULL, NULL, NULL, NULL)");
-    auto rows = m_connection->query("SELECT id, small, ts, name, microsecond(ts) AS us FROM mariadbpp_test "
-                                    "ORDER BY id IS NULL");
+    m_connection->execute(
+        "INSERT INTO mariadbpp_test VALUES (-7, 200, '2024-05-01 12:00:00.007000', 'a'), "
+        "(NULL, NULL, NULL, NULL)");
+    auto rows = m_connection->query(
+        "SELECT id, small, ts, name, microsecond(ts) AS us FROM mariadbpp_test "
+        "ORDER BY id IS NULL");
     EXPECT_EQ(error_of([&] { rows->get_signed32("id"); }), "No row was fetched");
 
     ASSERT_TRUE(rows->next());
@@ -127,13 +135,20 @@ TEST_F(MariadbppTest, GettersCheckRowColumnAndKind)
 
 TEST_F(MariadbppTest, EscapedStringsArriveByteForByte)
 {
-    const std::vector<std::string> texts = {"it's", "say \"hi\"", "back\\slash", "100%", "a; DROP TABLE x; --",
-                                            "ü€😀", std::string("nul\0byte", 8), "\\'", "'"};
+    const std::vector<std::string> texts = {"it's",
+                                            "say \"hi\"",
+                                            "back\\slash",
+                                            "100%",
+                                            "a; DROP TABLE x; --",
+                                            "ü€😀",
+                                            std::string("nul\0byte", 8),
+                                            "\\'",
+                                            "'"};
     for (const auto& text : texts)
-        m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_connection->escape(text) + "')");
+        m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_connection->escape(text) +
+                              "')");
     auto rows = m_connection->query("SELECT name FROM mariadbpp_test");
-    for (const auto& text : texts)
-        EXPECT_TRUE(rows->next() && rows->get_string("name") == text) << text;
+    for (const auto& text : texts) EXPECT_TRUE(rows->next() && rows->get_string("name") == text) << text;
     EXPECT_FALSE(rows->next());
 }
 

@@ -6,14 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <string>
 #include <tuple>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using trackmend_test::mariadb_test_server;
@@ -34,7 +34,8 @@ int plot(const mariadb_test_server& _server, const std::string& _user, const std
                           << (_user == _server.user ? _server.password : "x") << R"(", "database": ")"
                           << _server.schema << R"("}, "system": {}})";
     const int status = trackmend_test::run_command(
-        TRACKMEND_SOURCE_DIR "/tools/plot_tracks --config '" + config.string() + "' " + _options + " 2>&1", &_output);
+        TRACKMEND_SOURCE_DIR "/tools/plot_tracks --config '" + config.string() + "' " + _options + " 2>&1",
+        &_output);
     fs::remove(config);
     return status;
 }
@@ -44,8 +45,7 @@ int plot(const mariadb_test_server& _server, const std::string& _user, const std
 TEST(plot_tracks_db_test, reads_both_tables_without_heartbeats_and_reports_an_unusable_account)
 {
     const auto server = mariadb_test_server::from_environment();
-    if (!server)
-        GTEST_SKIP() << mariadb_test_server::skip_message;
+    if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
     auto sql = server->connect();
     const std::string remove = "DELETE FROM positions_raw WHERE trackable_uid = '" + uid +
                                "'; DELETE FROM positions WHERE trackable_uid = '" + uid + "'";
@@ -56,22 +56,32 @@ TEST(plot_tracks_db_test, reads_both_tables_without_heartbeats_and_reports_an_un
     auto values = [&](std::initializer_list<std::tuple<const char*, int, const char*>> _rows) {
         std::string text;
         for (auto [time, xy, kind] : _rows)
-            text += std::string(text.empty() ? "" : ", ") + "(1, '" + uid + "', '2024-05-01 12:" + time + "', " +
-                    std::to_string(xy) + ", " + std::to_string(xy) + (*kind ? std::string(", '") + kind + "'" : "") +
-                    ")";
+            text += std::string(text.empty() ? "" : ", ") + "(1, '" + uid + "', '2024-05-01 12:" + time +
+                    "', " + std::to_string(xy) + ", " + std::to_string(xy) +
+                    (*kind ? std::string(", '") + kind + "'" : "") + ")";
         return text;
     };
     sql->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, x, y, type) VALUES " +
-                 values({{"00:00.000", 0, "UWB"}, {"00:00.500", 10, "UWB"}, {"00:01.200", 500, "HB"},
-                         {"00:03.000", 30, "UWB"}, {"00:03.500", 40, "UWB"}}));
+                 values({{"00:00.000", 0, "UWB"},
+                         {"00:00.500", 10, "UWB"},
+                         {"00:01.200", 500, "HB"},
+                         {"00:03.000", 30, "UWB"},
+                         {"00:03.500", 40, "UWB"}}));
     sql->execute("INSERT INTO positions (trackable_id, trackable_uid, ts, x, y) VALUES " +
-                 values({{"00:00.000", 5, ""}, {"00:00.500", 5, ""}, {"00:01.500", 15, ""}, {"00:02.500", 25, ""},
-                         {"00:03.000", 35, ""}, {"00:03.500", 35, ""}, {"10:00.000", 35, ""}}));
+                 values({{"00:00.000", 5, ""},
+                         {"00:00.500", 5, ""},
+                         {"00:01.500", 15, ""},
+                         {"00:02.500", 25, ""},
+                         {"00:03.000", 35, ""},
+                         {"00:03.500", 35, ""},
+                         {"10:00.000", 35, ""}}));
 
-    const fs::path png = fs::temp_directory_path() / ("plot_tracks_db_test." + std::to_string(::getpid()) + ".png");
+    const fs::path png =
+        fs::temp_directory_path() / ("plot_tracks_db_test." + std::to_string(::getpid()) + ".png");
     std::string output;
     EXPECT_EQ(plot(*server, server->user,
-                   "-t " + uid + " --from '2024-05-01 12:00:00' --to '2024-05-01 12:01:00' -o '" + png.string() + "'",
+                   "-t " + uid + " --from '2024-05-01 12:00:00' --to '2024-05-01 12:01:00' -o '" +
+                       png.string() + "'",
                    output),
               0)
         << output;

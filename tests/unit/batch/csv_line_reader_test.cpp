@@ -12,12 +12,13 @@ using zav::csv_line_reader;
 
 namespace {
 
-class CsvLineReaderTest : public ::testing::Test {
+class CsvLineReaderTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("csv_line_reader_test." + std::to_string(::getpid()));
+        m_dir =
+            std::filesystem::temp_directory_path() / ("csv_line_reader_test." + std::to_string(::getpid()));
         std::filesystem::create_directories(m_dir);
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
@@ -32,8 +33,7 @@ protected:
     static std::vector<std::string> read_all(csv_line_reader& _reader)
     {
         std::vector<std::string> lines;
-        while (const auto line = _reader.next_line())
-            lines.emplace_back(*line);
+        while (const auto line = _reader.next_line()) lines.emplace_back(*line);
         return lines;
     }
 
@@ -49,7 +49,8 @@ TEST_F(CsvLineReaderTest, SplitsLinesAcrossBlocks)
     std::vector<std::string> expected;
     std::string content;
     for (int i = 0; content.size() < 5 * 1024 * 1024; ++i) {
-        expected.push_back(std::string(static_cast<std::size_t>(i * 7919 % 3001), 'a' + static_cast<char>(i % 26)));
+        expected.push_back(
+            std::string(static_cast<std::size_t>(i * 7919 % 3001), 'a' + static_cast<char>(i % 26)));
         content += expected.back() + "\n";
     }
     expected.push_back("");

@@ -1,7 +1,7 @@
 #include "batch/csv_position_parser.hpp"
 
-#include <boost/optional/optional_io.hpp>
 #include <gtest/gtest.h>
+#include <boost/optional/optional_io.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -40,7 +40,8 @@ std::optional<long long> literal_time(const std::string& _text)
 // The line read literally: fifteen std::getline calls on a string stream.
 // Only the text fields and x are compared; the other fields have tests of
 // their own.
-struct literal_fields {
+struct literal_fields
+{
     std::string uid;
     std::string area;
     std::string project;
@@ -53,8 +54,7 @@ std::optional<literal_fields> literal_line(const std::string& _line)
     std::istringstream in(_line);
     std::vector<std::string> fields(15);
     for (auto& field : fields)
-        if (!std::getline(in, field, '|'))
-            return std::nullopt;
+        if (!std::getline(in, field, '|')) return std::nullopt;
     literal_fields f;
     f.uid = fields[0];
     f.area = fields[12];
@@ -69,13 +69,9 @@ std::optional<literal_fields> literal_line(const std::string& _line)
     return f;
 }
 
-long long count(const std::optional<timestamp>& _ts)
-{
-    return _ts->get_time_since_epoch().count();
-}
+long long count(const std::optional<timestamp>& _ts) { return _ts->get_time_since_epoch().count(); }
 
-const std::string valid_line =
-    "T1|AA:BB|2024-05-01 12:00:00.007|1|f|\\N|\\N|\\N|UWB|10|-5|\\N|A|\\N|0";
+const std::string valid_line = "T1|AA:BB|2024-05-01 12:00:00.007|1|f|\\N|\\N|\\N|UWB|10|-5|\\N|A|\\N|0";
 
 }  // namespace
 
@@ -87,7 +83,8 @@ TEST(CsvPositionParserTest, NumbersFollowStoi)
     EXPECT_EQ(parse_stoi_like("2147483647"), 2147483647);
     EXPECT_EQ(parse_stoi_like("-2147483648"), -2147483647 - 1);
     EXPECT_EQ(parse_stoi_like("007"), 7);
-    for (const char* bad : {"", " ", "x1", "- 1", "+-1", "2147483648", "-2147483649", "99999999999999999999999"})
+    for (const char* bad :
+         {"", " ", "x1", "- 1", "+-1", "2147483648", "-2147483649", "99999999999999999999999"})
         EXPECT_EQ(parse_stoi_like(bad), std::nullopt) << '"' << bad << '"';
 }
 
@@ -97,9 +94,11 @@ TEST(CsvPositionParserTest, TimesAsTheFormatDefinesThem)
     EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.007Z")), 1714564800007);
     EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:00.5")), 1714564800500) << "no Z needed";
     EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 \t 12:00:00")), 1714564800000) << "any run of blanks";
-    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:59.9996")), 1714564860000) << "rounds to next second";
+    EXPECT_EQ(count(parse_csv_timestamp("2024-05-01 12:00:59.9996")), 1714564860000)
+        << "rounds to next second";
     EXPECT_EQ(count(parse_csv_timestamp("2023-13-01 00:00:00")), 1704067200000) << "month 13 is January";
-    EXPECT_EQ(count(parse_csv_timestamp("2024-03-00 00:00:00")), count(parse_csv_timestamp("2024-02-29 00:00:00")));
+    EXPECT_EQ(count(parse_csv_timestamp("2024-03-00 00:00:00")),
+              count(parse_csv_timestamp("2024-02-29 00:00:00")));
     for (const char* bad : {"", "2024-05-01T12:00:00", "2024-05-01 12:00", "2024/05/01 12:00:00",
                             "2024-05-01 12:00:xx", "2024-05-01 12:00:inf", "2024-05-01 12:00:nan",
                             "2147483647-05-01 12:00:00", "2024-05-01 12:00:1e30"})
@@ -121,7 +120,8 @@ TEST(CsvPositionParserTest, LineFields)
     expected.inactive = 0;
     EXPECT_EQ(*p, expected);
 
-    const auto empty_texts = parse_csv_position("||2024-05-01 12:00:00|1|f|\\N|\\N|\\N|UWB|\\N|\\N|\\N|||\\N");
+    const auto empty_texts =
+        parse_csv_position("||2024-05-01 12:00:00|1|f|\\N|\\N|\\N|UWB|\\N|\\N|\\N|||\\N");
     ASSERT_TRUE(empty_texts);
     EXPECT_EQ(empty_texts->trackable_uid, "");
     EXPECT_EQ(empty_texts->mac_address, std::string(""));
@@ -131,16 +131,17 @@ TEST(CsvPositionParserTest, LineFields)
     EXPECT_TRUE(parse_csv_position(valid_line + "|extra|fields")) << "fields after the fifteenth are ignored";
     EXPECT_TRUE(parse_csv_position(valid_line + "|"));
     EXPECT_TRUE(parse_csv_position(valid_line + "\r")) << "CR LF line ends";
-    EXPECT_EQ(parse_csv_position(valid_line.substr(0, valid_line.size() - 1) + "\\N\r")->inactive, boost::none);
-    EXPECT_EQ(parse_csv_position(valid_line.substr(0, valid_line.size() - 1) + " 12abc")->inactive, short(12));
+    EXPECT_EQ(parse_csv_position(valid_line.substr(0, valid_line.size() - 1) + "\\N\r")->inactive,
+              boost::none);
+    EXPECT_EQ(parse_csv_position(valid_line.substr(0, valid_line.size() - 1) + " 12abc")->inactive,
+              short(12));
 }
 
 TEST(CsvPositionParserTest, SkippedLines)
 {
     auto with_field = [](int _index, const std::string& _value) {
         std::size_t begin = 0;
-        for (int i = 0; i < _index; ++i)
-            begin = valid_line.find('|', begin) + 1;
+        for (int i = 0; i < _index; ++i) begin = valid_line.find('|', begin) + 1;
         std::string line = valid_line;
         return line.replace(begin, std::min(line.find('|', begin), line.size()) - begin, _value);
     };
@@ -170,8 +171,8 @@ TEST(CsvPositionParserTest, TimesMatchSscanfAndTimegm)
     // Canonical texts: every second and millisecond of a minute, on dates
     // that change from one text to the next and back, so that no day count
     // is reused for the wrong date; out-of-range fields included.
-    const char* dates[] = {"2024-05-01", "2024-05-02", "1970-01-01", "2000-02-29", "2023-13-00", "9999-12-31",
-                           "0000-01-01", "2024-00-99"};
+    const char* dates[] = {"2024-05-01", "2024-05-02", "1970-01-01", "2000-02-29",
+                           "2023-13-00", "9999-12-31", "0000-01-01", "2024-00-99"};
     char text[128];
     for (int second = 0; second < 100; ++second) {
         for (int millisecond = 0; millisecond < 1000; ++millisecond) {
@@ -202,13 +203,13 @@ TEST(CsvPositionParserTest, RandomLinesSplitAsGetlineDoes)
     // numbers of every kind, against the literal reading.
     std::mt19937 random(5);
     auto pick = [&](int _low, int _high) { return std::uniform_int_distribution<int>(_low, _high)(random); };
-    const std::vector<std::string> numbers = {"0", "-1", "12", "123456789", "-123456789", "1234567890",
-                                              "2147483647", "-2147483648", "2147483648", "99999999999",
-                                              " 5", "+5", "-", "", "x", "7abc", "00000000012", "\\N"};
+    const std::vector<std::string> numbers = {
+        "0",           "-1",         "12",          "123456789", "-123456789", "1234567890", "2147483647",
+        "-2147483648", "2147483648", "99999999999", " 5",        "+5",         "-",          "",
+        "x",           "7abc",       "00000000012", "\\N"};
     const auto text = [&] {
         std::string t(static_cast<std::size_t>(pick(0, 40)), 'a');
-        for (char& c : t)
-            c = "abcXYZ-_ .0"[pick(0, 10)];
+        for (char& c : t) c = "abcXYZ-_ .0"[pick(0, 10)];
         return t;
     };
     int accepted = 0;
@@ -228,8 +229,7 @@ TEST(CsvPositionParserTest, RandomLinesSplitAsGetlineDoes)
             else
                 field = text();
             line += field;
-            if (f + 1 < fields || pick(0, 1))
-                line += '|';
+            if (f + 1 < fields || pick(0, 1)) line += '|';
         }
         const auto literal = literal_line(line);
         const auto parsed = parse_csv_position(line);
@@ -237,8 +237,7 @@ TEST(CsvPositionParserTest, RandomLinesSplitAsGetlineDoes)
             ASSERT_FALSE(parsed) << line;
             continue;
         }
-        if (!parsed)
-            continue;  // y, z or inactive not a number
+        if (!parsed) continue;  // y, z or inactive not a number
         ++accepted;
         ASSERT_EQ(parsed->trackable_uid, literal->uid) << line;
         ASSERT_EQ(parsed->area_uid, literal->area) << line;

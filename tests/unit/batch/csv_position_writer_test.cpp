@@ -3,16 +3,16 @@
 #include "support/files.hpp"
 #include "support/positions.hpp"
 
-#include <boost/optional/optional_io.hpp>
 #include <gtest/gtest.h>
+#include <boost/optional/optional_io.hpp>
 
-#include <filesystem>
-#include <fstream>
+#include <sys/stat.h>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
-#include <sys/stat.h>
 
 using namespace zav;
 using zav::test::ms;
@@ -49,8 +49,7 @@ TEST(CsvPositionWriterTest, TimeMatchesTheTimestampTextForm)
     // Up to the year 9999, plus the edges of days, months and leap years.
     std::uniform_int_distribution<long long> counts(0, 253402300799999);
     std::vector<long long> samples = {0, 951782400000, 951868799999, 4107542400000, 253402300799999};
-    for (int i = 0; i < 20000; ++i)
-        samples.push_back(counts(random));
+    for (int i = 0; i < 20000; ++i) samples.push_back(counts(random));
     for (const long long c : samples) {
         const timestamp ts{ms(c)};
         const std::string line = csv_position_writer::format(pos("T", ms(c)));
@@ -75,24 +74,18 @@ TEST(CsvPositionWriterTest, StreamedLinesMatchSingleLines)
         t += pick(0, 9) == 0 ? pick(-5000, 5000) : pick(0, 3);
         position p =
             pos(text(), ms(t), static_cast<int>(pick(INT32_MIN, INT32_MAX)), static_cast<int>(pick(-9, 9)));
-        if (pick(0, 1))
-            p.mac_address = text();
-        if (pick(0, 1))
-            p.z = static_cast<int>(pick(-1000000, 1000000));
-        if (pick(0, 1))
-            p.area_uid = text();
-        if (pick(0, 1))
-            p.project_uid = text();
-        if (pick(0, 1))
-            p.inactive = static_cast<short>(pick(-32768, 32767));
+        if (pick(0, 1)) p.mac_address = text();
+        if (pick(0, 1)) p.z = static_cast<int>(pick(-1000000, 1000000));
+        if (pick(0, 1)) p.area_uid = text();
+        if (pick(0, 1)) p.project_uid = text();
+        if (pick(0, 1)) p.inactive = static_cast<short>(pick(-32768, 32767));
         written.push_back(p);
     }
     const auto path = dir / "streamed.csv";
     {
         output_file file(path.string());
         csv_position_writer writer(file);
-        for (const position& p : written)
-            writer.write(p);
+        for (const position& p : written) writer.write(p);
         writer.flush();
         file.commit(false);
     }

@@ -14,7 +14,8 @@ using zav::libs::core::write_file_atomically;
 
 namespace {
 
-class AtomicFileTest : public ::testing::Test {
+class AtomicFileTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -80,6 +81,7 @@ TEST_F(AtomicFileTest, AMissingDirectoryIsReportedWithTheFileName)
         FAIL() << "expected an exception";
     } catch (const zav::libs::core::exception& e) {
         EXPECT_NE(e.get_string_error().find(file), std::string::npos) << e.get_string_error();
-        EXPECT_NE(e.get_string_error().find("No such file or directory"), std::string::npos) << e.get_string_error();
+        EXPECT_NE(e.get_string_error().find("No such file or directory"), std::string::npos)
+            << e.get_string_error();
     }
 }

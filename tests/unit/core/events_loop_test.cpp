@@ -1,5 +1,5 @@
-#include "core/core.hpp"
 #include "core/events_loop.hpp"
+#include "core/core.hpp"
 #include "core/logger.hpp"
 
 #include "support/log_capture.hpp"
@@ -20,12 +20,12 @@ namespace {
 bool eventually(const std::function<bool()>& _condition)
 {
     for (auto until = std::chrono::steady_clock::now() + 5s; !_condition(); std::this_thread::sleep_for(1ms))
-        if (std::chrono::steady_clock::now() > until)
-            return false;
+        if (std::chrono::steady_clock::now() > until) return false;
     return true;
 }
 
-class EventsLoopTest : public ::testing::Test {
+class EventsLoopTest : public ::testing::Test
+{
 protected:
     logger m_log{"trackmend", "main"};
     trackmend_test::log_socket m_socket{m_log};
@@ -33,7 +33,10 @@ protected:
     core::ptr m_core = core::create(m_log);
     events_loop::ptr m_loop = m_core->create_events_loop("main");
 
-    void post(int _value) { m_loop->post([this, _value] { m_order.push_back(_value); }, CORE_SOURCE_LOCATION); }
+    void post(int _value)
+    {
+        m_loop->post([this, _value] { m_order.push_back(_value); }, CORE_SOURCE_LOCATION);
+    }
 };
 
 }  // namespace
@@ -93,8 +96,9 @@ TEST_F(EventsLoopTest, HandlerExceptionsLeaveRunOrAreLogged)
 TEST_F(EventsLoopTest, DestructionRunsCancelledCompletionsWithoutWaiting)
 {
     int calls = 0;
-    m_loop->create_timer(m_loop->get_timers().current_time_point() + 1h, "t", [&](timer::time_point) { ++calls; },
-                         CORE_SOURCE_LOCATION);  // destroyed at once: its wait is cancelled
+    m_loop->create_timer(
+        m_loop->get_timers().current_time_point() + 1h, "t", [&](timer::time_point) { ++calls; },
+        CORE_SOURCE_LOCATION);  // destroyed at once: its wait is cancelled
     const auto start = std::chrono::steady_clock::now();
     m_loop.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "nothing outstanding, so no waiting";
@@ -108,8 +112,9 @@ TEST_F(EventsLoopTest, SignalsStopTheLoopAndSetTheFlag)
     auto signals = m_loop->stop_on_signals();
     EXPECT_FALSE(signals->signal_is_received());
     auto work = m_loop->create_work();
-    auto sender = m_loop->create_timer(m_loop->get_timers().current_time_point() + 20ms, "sender",
-                                       [](timer::time_point) { ::kill(::getpid(), SIGTERM); }, CORE_SOURCE_LOCATION);
+    auto sender = m_loop->create_timer(
+        m_loop->get_timers().current_time_point() + 20ms, "sender",
+        [](timer::time_point) { ::kill(::getpid(), SIGTERM); }, CORE_SOURCE_LOCATION);
     m_loop->run();  // returns only because the signal stopped it
     EXPECT_TRUE(signals->signal_is_received());
     sender.reset();

@@ -12,11 +12,11 @@
 #include <sstream>
 #include <stdexcept>
 
+using trackmend_test::log_socket;
+using trackmend_test::stderr_capture;
 using zav::libs::core::logger;
 using zav::libs::core::source_location;
 using zav::libs::core::timestamp;
-using trackmend_test::log_socket;
-using trackmend_test::stderr_capture;
 
 namespace {
 
@@ -34,7 +34,8 @@ bool contains_line(const std::string& _text, const std::string& _line_pattern)
     return std::regex_search(_text, std::regex("(^|\n)" + _line_pattern + "\n"));
 }
 
-class LoggerTest : public ::testing::Test {
+class LoggerTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -58,8 +59,8 @@ TEST_F(LoggerTest, LineLayoutOnStandardErrorAndSocket)
     log.warning("located").location(where);
     log.info("with function").location(where).function(where);
     log.info("short").short_function(where);
-    log.info("%1% and %2%") % "one";           // a missing argument stays empty
-    log.info("no placeholder") % 1 % 2;         // surplus arguments are dropped
+    log.info("%1% and %2%") % "one";     // a missing argument stays empty
+    log.info("no placeholder") % 1 % 2;  // surplus arguments are dropped
     {
         auto statement = log.info("moved %1%");  // a moved formatter writes once
         auto moved = std::move(statement);
@@ -67,7 +68,8 @@ TEST_F(LoggerTest, LineLayoutOnStandardErrorAndSocket)
     }
 
     EXPECT_EQ(socket.next(), "&trackmend:main Select 250 positions");
-    EXPECT_EQ(socket.receive(), "&trackmend:main 2024-05-01 12:00:00.007 at") << "milliseconds are zero-padded";
+    EXPECT_EQ(socket.receive(), "&trackmend:main 2024-05-01 12:00:00.007 at")
+        << "milliseconds are zero-padded";
     EXPECT_EQ(socket.next(), "&trackmend:main /src/a.cpp:42 located");
     EXPECT_EQ(socket.next(), "&trackmend:main /src/a.cpp:42 void zav::a::b(int) const: with function");
     EXPECT_EQ(socket.next(), "&trackmend:main zav::a::b: short");
@@ -77,15 +79,29 @@ TEST_F(LoggerTest, LineLayoutOnStandardErrorAndSocket)
     EXPECT_TRUE(socket.is_quiet()) << "one line per statement";
 
     const auto err = captured.text();
-    EXPECT_TRUE(std::regex_match(err, std::regex("trackmend: " + date + "Starting trackmend\n"
-                                                 "trackmend: " + date + "Select 250 positions\n"
+    EXPECT_TRUE(std::regex_match(err, std::regex("trackmend: " + date +
+                                                 "Starting trackmend\n"
+                                                 "trackmend: " +
+                                                 date +
+                                                 "Select 250 positions\n"
                                                  "trackmend: 2024-05-01 12:00:00.007 at\n"
-                                                 "trackmend: " + date + "/src/a.cpp:42 located\n"
-                                                 "trackmend: " + date + ".*: with function\n"
-                                                 "trackmend: " + date + "zav::a::b: short\n"
-                                                 "trackmend: " + date + "one and \n"
-                                                 "trackmend: " + date + "no placeholder\n"
-                                                 "trackmend: " + date + "moved 7\n")))
+                                                 "trackmend: " +
+                                                 date +
+                                                 "/src/a.cpp:42 located\n"
+                                                 "trackmend: " +
+                                                 date +
+                                                 ".*: with function\n"
+                                                 "trackmend: " +
+                                                 date +
+                                                 "zav::a::b: short\n"
+                                                 "trackmend: " +
+                                                 date +
+                                                 "one and \n"
+                                                 "trackmend: " +
+                                                 date +
+                                                 "no placeholder\n"
+                                                 "trackmend: " +
+                                                 date + "moved 7\n")))
         << err;
 }
 
@@ -184,14 +200,14 @@ TEST(LoggerChild, DISABLED_Emit)
     auto component = log.component("forced");
     component->set_print_to_stderr(true);
     component->info("forced line");
-    for (int i = 0; i < 2; ++i)
-        std::cout << socket.receive().value_or("<nothing>") << "\n";
+    for (int i = 0; i < 2; ++i) std::cout << socket.receive().value_or("<nothing>") << "\n";
 }
 
 TEST(LoggerSystemd, SystemdDecisionIsReadOnceFromTheEnvironment)
 {
     const auto self = std::filesystem::read_symlink("/proc/self/exe").string();
-    const auto dir = std::filesystem::temp_directory_path() / ("trackmend_logger_" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("trackmend_logger_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const auto read = [](const std::filesystem::path& _path) {
         std::stringstream s;
@@ -199,9 +215,8 @@ TEST(LoggerSystemd, SystemdDecisionIsReadOnceFromTheEnvironment)
         return s.str();
     };
 
-    for (const std::string assignment :
-         {"", "ZAV_LAUNCHED_BY_SYSTEMD=true", "ZAV_LAUNCHED_BY_SYSTEMD=0", "ZAV_LAUNCHED_BY_SYSTEMD=",
-          "ZAV_LAUNCHED_BY_SYSTEMD=1"}) {
+    for (const std::string assignment : {"", "ZAV_LAUNCHED_BY_SYSTEMD=true", "ZAV_LAUNCHED_BY_SYSTEMD=0",
+                                         "ZAV_LAUNCHED_BY_SYSTEMD=", "ZAV_LAUNCHED_BY_SYSTEMD=1"}) {
         SCOPED_TRACE(assignment.empty() ? "unset" : assignment);
         const auto command = "env -u ZAV_LAUNCHED_BY_SYSTEMD " + assignment + " '" + self +
                              "' --gtest_also_run_disabled_tests --gtest_filter=LoggerChild.DISABLED_Emit >'" +
@@ -210,12 +225,14 @@ TEST(LoggerSystemd, SystemdDecisionIsReadOnceFromTheEnvironment)
         const auto out = read(dir / "out");
         const auto err = read(dir / "err");
 
-        EXPECT_TRUE(contains_line(out, "&trackmend:main " + date + "plain line")) << "the socket copy has the date\n"
-                                                                                  << out;
+        EXPECT_TRUE(contains_line(out, "&trackmend:main " + date + "plain line"))
+            << "the socket copy has the date\n"
+            << out;
         EXPECT_TRUE(contains_line(out, "&trackmend:forced " + date + "forced line")) << out;
         EXPECT_TRUE(contains_line(err, "trackmend: " + date + "forced line")) << err;
         if (assignment == "ZAV_LAUNCHED_BY_SYSTEMD=1") {
-            EXPECT_EQ(err.find("plain line"), std::string::npos) << "under systemd nothing else on stderr\n" << err;
+            EXPECT_EQ(err.find("plain line"), std::string::npos) << "under systemd nothing else on stderr\n"
+                                                                 << err;
             EXPECT_EQ(err.find("Starting"), std::string::npos) << err;
         } else {
             EXPECT_TRUE(contains_line(err, "trackmend: " + date + "plain line")) << err;

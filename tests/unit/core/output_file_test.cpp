@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <string>
 
-using zav::libs::core::output_file;
 using trackmend_test::read_file;
+using zav::libs::core::output_file;
 
 namespace {
 
@@ -29,8 +29,7 @@ TEST(OutputFileTest, AppearsOnlyWhenCommitted)
     trackmend_test::write_file(path, "old content\n");
     {
         output_file file(path.string());
-        for (int i = 0; i < 20000; ++i)
-            file.write("line " + std::to_string(i) + "\n");
+        for (int i = 0; i < 20000; ++i) file.write("line " + std::to_string(i) + "\n");
         EXPECT_EQ(read_file(path), "old content\n") << "the old file stays until the commit";
         file.commit(true);
     }

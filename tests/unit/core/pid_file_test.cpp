@@ -106,8 +106,18 @@ protected:
 TEST_F(PidFileTest, ContentThatRecordsNoLiveProcessIsReplacedByTheOwnId)
 {
     const std::string dead = std::to_string(dead_pid());
-    const std::string cases[] = {"",    "0",          "-1", "-0", "abc", " \n\t", "99999999999999999999",
-                                 m_own, m_own + "\n", dead, dead + " abc", "\n  " + dead + "xyz"};
+    const std::string cases[] = {"",
+                                 "0",
+                                 "-1",
+                                 "-0",
+                                 "abc",
+                                 " \n\t",
+                                 "99999999999999999999",
+                                 m_own,
+                                 m_own + "\n",
+                                 dead,
+                                 dead + " abc",
+                                 "\n  " + dead + "xyz"};
     int index = 0;
     for (const std::string& content : cases) {
         const std::string file = path("case" + std::to_string(index++));

@@ -19,7 +19,8 @@ namespace {
 
 using deadlines = std::vector<timer::time_point>;
 
-class TimersTest : public ::testing::Test {
+class TimersTest : public ::testing::Test
+{
 protected:
     logger m_log{"trackmend", "main"};
     trackmend_test::log_socket m_socket{m_log};
@@ -38,13 +39,13 @@ protected:
 
     timer::ptr recording_timer(timer::time_point _deadline)
     {
-        return m_loop->create_timer(_deadline, "t", [this](timer::time_point _d) { m_calls.push_back(_d); },
-                                    CORE_SOURCE_LOCATION);
+        return m_loop->create_timer(
+            _deadline, "t", [this](timer::time_point _d) { m_calls.push_back(_d); }, CORE_SOURCE_LOCATION);
     }
     timer::ptr timer_at(timer::time_point _deadline, std::function<void()> _action)
     {
-        return m_loop->create_timer(_deadline, "action", [_action](timer::time_point) { _action(); },
-                                    CORE_SOURCE_LOCATION);
+        return m_loop->create_timer(
+            _deadline, "action", [_action](timer::time_point) { _action(); }, CORE_SOURCE_LOCATION);
     }
 };
 
@@ -60,7 +61,8 @@ TEST_F(TimersTest, OneShotRunsOnlyForTheDeadlineItIsArmedFor)
     m_loop->post([&] { waiting_after_cancelled_completion = t->is_waiting(); }, CORE_SOURCE_LOCATION);
     m_loop->run();
     EXPECT_EQ(m_calls, deadlines{second}) << "a reset replacing a pending wait: one call, new deadline";
-    EXPECT_TRUE(waiting_after_cancelled_completion) << "the replaced wait's completion leaves the new one pending";
+    EXPECT_TRUE(waiting_after_cancelled_completion)
+        << "the replaced wait's completion leaves the new one pending";
     EXPECT_FALSE(t->is_waiting());
 
     const auto past = now() - 1s;
@@ -112,17 +114,18 @@ TEST_F(TimersTest, PeriodicTimerKeepsItsPhase)
     const auto period = 20ms;
     const auto before = now();
     periodic_timer::ptr p;
-    p = m_loop->create_periodic_timer(period, periodic_timer::execute_now{}, "p",
-                                      [&](timer::time_point _d) {
-                                          m_calls.push_back(_d);
-                                          if (m_calls.size() == 3)
-                                              p->stop();  // destroys the firing one-shot timer
-                                      },
-                                      CORE_SOURCE_LOCATION);
+    p = m_loop->create_periodic_timer(
+        period, periodic_timer::execute_now{}, "p",
+        [&](timer::time_point _d) {
+            m_calls.push_back(_d);
+            if (m_calls.size() == 3) p->stop();  // destroys the firing one-shot timer
+        },
+        CORE_SOURCE_LOCATION);
     const auto after = now();
     m_loop->run();  // returns once the stopped timer leaves no work
     ASSERT_EQ(m_calls.size(), 3u);
-    EXPECT_TRUE(m_calls[0] >= before && m_calls[0] <= after) << "execute_now: first tick for the creation instant";
+    EXPECT_TRUE(m_calls[0] >= before && m_calls[0] <= after)
+        << "execute_now: first tick for the creation instant";
     EXPECT_EQ(m_calls[1] - m_calls[0], period);
     EXPECT_EQ(m_calls[2] - m_calls[0], 2 * period);
 
@@ -130,8 +133,13 @@ TEST_F(TimersTest, PeriodicTimerKeepsItsPhase)
     // reset() restarts with the new period.
     p.reset();
     restart("second");
-    p = m_loop->create_periodic_timer(1h, "p", [&](timer::time_point _d) { m_calls.push_back(_d); m_loop->stop(); },
-                                      CORE_SOURCE_LOCATION);
+    p = m_loop->create_periodic_timer(
+        1h, "p",
+        [&](timer::time_point _d) {
+            m_calls.push_back(_d);
+            m_loop->stop();
+        },
+        CORE_SOURCE_LOCATION);
     const auto reset_at = now();
     p->reset(period);
     m_loop->run();
@@ -140,7 +148,8 @@ TEST_F(TimersTest, PeriodicTimerKeepsItsPhase)
     EXPECT_LT(m_calls[0] - reset_at, 1s);
 
     EXPECT_THROW(p->reset(0ns), zav::libs::core::exception) << "refused instead of dividing by zero";
-    EXPECT_THROW(m_loop->create_periodic_timer(-1s, "bad", [](timer::time_point) {}, CORE_SOURCE_LOCATION),
+    EXPECT_THROW(m_loop->create_periodic_timer(
+                     -1s, "bad", [](timer::time_point) {}, CORE_SOURCE_LOCATION),
                  zav::libs::core::exception);
     p.reset();
 }
@@ -148,35 +157,35 @@ TEST_F(TimersTest, PeriodicTimerKeepsItsPhase)
 TEST_F(TimersTest, MissedTicksAreSkippedNotMadeUp)
 {
     const auto period = 20ms;
-    periodic_timer::ptr p = m_loop->create_periodic_timer(period, periodic_timer::execute_now{}, "p",
-                                                          [&](timer::time_point _d) {
-                                                              m_calls.push_back(_d);
-                                                              if (m_calls.size() == 1)
-                                                                  std::this_thread::sleep_for(110ms);
-                                                              if (m_calls.size() == 3)
-                                                                  p->stop();
-                                                          },
-                                                          CORE_SOURCE_LOCATION);
+    periodic_timer::ptr p = m_loop->create_periodic_timer(
+        period, periodic_timer::execute_now{}, "p",
+        [&](timer::time_point _d) {
+            m_calls.push_back(_d);
+            if (m_calls.size() == 1) std::this_thread::sleep_for(110ms);
+            if (m_calls.size() == 3) p->stop();
+        },
+        CORE_SOURCE_LOCATION);
     m_loop->run();
     ASSERT_EQ(m_calls.size(), 3u);
     // The tick of 20 ms was armed before the busy callback and runs late, with
     // its own deadline; the next one is the first grid point after that.
     EXPECT_EQ(m_calls[1] - m_calls[0], period);
     EXPECT_EQ((m_calls[2] - m_calls[1]) % period, 0ns) << "ticks stay on the grid";
-    EXPECT_GE(m_calls[2] - m_calls[0], 6 * period) << "the ticks of 40 to 100 ms are skipped, not run in a burst";
+    EXPECT_GE(m_calls[2] - m_calls[0], 6 * period)
+        << "the ticks of 40 to 100 ms are skipped, not run in a burst";
 }
 
 TEST_F(TimersTest, PeriodicCallbackMayThrowOrDestroyItsTimer)
 {
     int ticks = 0;
     periodic_timer::ptr p;
-    p = m_loop->create_periodic_timer(10ms, periodic_timer::execute_now{}, "p",
-                                      [&](timer::time_point) {
-                                          if (++ticks == 1)
-                                              throw std::runtime_error("tick failed");
-                                          p.reset();
-                                      },
-                                      CORE_SOURCE_LOCATION);
+    p = m_loop->create_periodic_timer(
+        10ms, periodic_timer::execute_now{}, "p",
+        [&](timer::time_point) {
+            if (++ticks == 1) throw std::runtime_error("tick failed");
+            p.reset();
+        },
+        CORE_SOURCE_LOCATION);
     EXPECT_THROW(m_loop->run(), std::runtime_error);
     m_loop->run();  // the timer stayed armed; the second tick destroys it
     EXPECT_EQ(ticks, 2);

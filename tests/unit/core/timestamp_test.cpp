@@ -1,20 +1,21 @@
 #include "core/timestamp.hpp"
 
+#include <gtest/gtest.h>
 #include <boost/archive/text_iarchive.hpp>
 #include <boost/archive/text_oarchive.hpp>
-#include <gtest/gtest.h>
 
 #include <sstream>
 
-using zav::libs::core::timestamp;
 using std::chrono::milliseconds;
+using zav::libs::core::timestamp;
 
 TEST(TimestampTest, IsoTextForms)
 {
     EXPECT_EQ(timestamp(milliseconds(1714564800007)).to_iso_8601_string(true), "2024-05-01 12:00:00.007");
     EXPECT_EQ(timestamp(milliseconds(0)).to_iso_8601_string(true), "1970-01-01 00:00:00.000");
     EXPECT_EQ(timestamp(milliseconds(1714564800050)).to_iso_8601_string(true), "2024-05-01 12:00:00.050");
-    EXPECT_EQ(timestamp(milliseconds(1714564800007)).to_iso_8601(true, 'T', true), "2024-05-01T12:00:00.007Z");
+    EXPECT_EQ(timestamp(milliseconds(1714564800007)).to_iso_8601(true, 'T', true),
+              "2024-05-01T12:00:00.007Z");
     EXPECT_EQ(timestamp(milliseconds(1714564800999)).to_iso_8601(false, ' ', false), "2024-05-01 12:00:00");
 }
 

@@ -19,8 +19,8 @@ TEST(DateTimeTest, ReadsTheTextFormsOfTheServer)
         mariadb::date_time dt;
         dt.set(text);
         char fields[64];
-        std::snprintf(fields, sizeof fields, "%u-%u-%u %u:%u:%u.%u", dt.year(), dt.month(), dt.day(), dt.hour(),
-                      dt.minute(), dt.second(), dt.millisecond());
+        std::snprintf(fields, sizeof fields, "%u-%u-%u %u:%u:%u.%u", dt.year(), dt.month(), dt.day(),
+                      dt.hour(), dt.minute(), dt.second(), dt.millisecond());
         EXPECT_STREQ(fields, expected) << text;
     }
     mariadb::date_time zero;
@@ -28,7 +28,9 @@ TEST(DateTimeTest, ReadsTheTextFormsOfTheServer)
     EXPECT_FALSE(zero.is_valid());
 
     mariadb::time t;
-    for (auto [text, expected] : {std::pair{"12:00:00.5", 500}, {"12:00:00.25", 250}, {"12:00:00.012345", 12},
+    for (auto [text, expected] : {std::pair{"12:00:00.5", 500},
+                                  {"12:00:00.25", 250},
+                                  {"12:00:00.012345", 12},
                                   {"12:00:00.0123456789", 12}}) {
         t.set(text);
         EXPECT_EQ(t.millisecond(), expected) << text << ": fractions of any length are decimal fractions";
@@ -40,10 +42,16 @@ TEST(DateTimeTest, ReadsTheTextFormsOfTheServer)
 TEST(DateTimeTest, RejectsTextOutOfRange)
 {
     const std::string date = "invalid date format", time = "invalid time format";
-    for (auto [text, message] : {std::pair{"", date}, {"x", date}, {"2024-13-01 00:00:00", date},
-                                 {"2024-03-32 00:00:00", date}, {"2024-", date}, {"70000-01-01", date},
-                                 {"2024-03-05 24:00:00", time}, {"2024-03-05 23:60:00", time},
-                                 {"2024-03-05 23:59:62", time}, {"2024-03-05 12:00:00.", time},
+    for (auto [text, message] : {std::pair{"", date},
+                                 {"x", date},
+                                 {"2024-13-01 00:00:00", date},
+                                 {"2024-03-32 00:00:00", date},
+                                 {"2024-", date},
+                                 {"70000-01-01", date},
+                                 {"2024-03-05 24:00:00", time},
+                                 {"2024-03-05 23:60:00", time},
+                                 {"2024-03-05 23:59:62", time},
+                                 {"2024-03-05 12:00:00.", time},
                                  {"2024-03-05 12:", time}}) {
         try {
             mariadb::date_time dt;

@@ -12,11 +12,18 @@ TEST(UidNumbersTest, EqualBytesShareANumberAndNothingElseDoes)
     // Lengths around the inline limit and the word boundary, texts that
     // differ only in their last byte, in the second word, by a zero byte or
     // by length alone, and enough of them to make the table grow.
-    std::vector<std::string> uids = {"", "a", std::string("a\0", 2), "0x677C", "12345678", "123456789",
-                                     "1234567812345678", "1234567812345679", "12345678123456789",
-                                     "12345678123456780", "a-uid-longer-than-sixteen-bytes"};
-    for (int i = 0; i < 500; ++i)
-        uids.push_back("tag-" + std::to_string(i));
+    std::vector<std::string> uids = {"",
+                                     "a",
+                                     std::string("a\0", 2),
+                                     "0x677C",
+                                     "12345678",
+                                     "123456789",
+                                     "1234567812345678",
+                                     "1234567812345679",
+                                     "12345678123456789",
+                                     "12345678123456780",
+                                     "a-uid-longer-than-sixteen-bytes"};
+    for (int i = 0; i < 500; ++i) uids.push_back("tag-" + std::to_string(i));
 
     uid_numbers numbers;
     for (std::uint32_t n = 0; n < uids.size(); ++n) {

@@ -22,11 +22,13 @@ TEST(InsertStatementTest, RendersTheExactStatementTextWithEveryStringEscaped)
     q.project_uid = "P";
     q.z = 4;
     const zav::positions_vector positions = {p, q};
-    EXPECT_EQ(zav::render_insert_statement(boost::sub_range<const zav::positions_vector>(positions),
-                                           [](std::string_view _text) { return "<" + std::string(_text) + ">"; }),
-              "INSERT INTO positions ( trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, project_uid, "
-              "inactive )  VALUES (7,'<T1>',NULL,'2024-05-01 12:00:00.007',10,-5,NULL,'<A>',NULL,0), "
-              "(-3,'<T2>','<>','2024-05-01 12:00:01.000',NULL,NULL,4,NULL,'<P>',NULL)");
+    EXPECT_EQ(
+        zav::render_insert_statement(boost::sub_range<const zav::positions_vector>(positions),
+                                     [](std::string_view _text) { return "<" + std::string(_text) + ">"; }),
+        "INSERT INTO positions ( trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, "
+        "project_uid, "
+        "inactive )  VALUES (7,'<T1>',NULL,'2024-05-01 12:00:00.007',10,-5,NULL,'<A>',NULL,0), "
+        "(-3,'<T2>','<>','2024-05-01 12:00:01.000',NULL,NULL,4,NULL,'<P>',NULL)");
 }
 
 TEST(InsertStatementTest, TimestampTextMatchesTheTimestampsOwnRendering)
@@ -34,9 +36,9 @@ TEST(InsertStatementTest, TimestampTextMatchesTheTimestampsOwnRendering)
     std::mt19937_64 random(42);
     // From 1970 to 2200, plus the edges of days, years and the epoch.
     std::uniform_int_distribution<long long> count(0, 7'258'118'400'000LL);
-    std::vector<long long> counts = {0, 999, 1000, 86'399'999, 86'400'000, 951'782'400'000, 1'709'251'199'999};
-    for (int i = 0; i < 20000; ++i)
-        counts.push_back(count(random));
+    std::vector<long long> counts = {
+        0, 999, 1000, 86'399'999, 86'400'000, 951'782'400'000, 1'709'251'199'999};
+    for (int i = 0; i < 20000; ++i) counts.push_back(count(random));
     for (long long c : counts) {
         const zav::timestamp ts{ms(c)};
         std::string text;

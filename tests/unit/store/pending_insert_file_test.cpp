@@ -4,13 +4,13 @@
 
 #include "support/positions.hpp"
 
-#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
+#include <boost/filesystem.hpp>
 
-#include <csignal>
-#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <fstream>
 
 using zav::test::ms;
 using zav::test::pos;
@@ -18,7 +18,8 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-class PendingInsertFileTest : public ::testing::Test {
+class PendingInsertFileTest : public ::testing::Test
+{
 protected:
     void SetUp() override { fs::create_directories(m_dir); }
     void TearDown() override { fs::remove_all(m_dir); }
@@ -50,7 +51,8 @@ TEST_F(PendingInsertFileTest, RoundTripsABatchAndReadsAMissingFileAsEmpty)
     // A corrupt file is deleted and reported.
     for (const std::string content : {"not an archive", "", "22 serialization::archive 19 0 0 5 0 0 0 7"}) {
         std::ofstream(m_path) << content;
-        EXPECT_THROW(zav::pending_insert_file::load(m_path), zav::libs::core::exception) << "'" << content << "'";
+        EXPECT_THROW(zav::pending_insert_file::load(m_path), zav::libs::core::exception)
+            << "'" << content << "'";
         EXPECT_FALSE(fs::exists(m_path)) << "'" << content << "' was kept";
     }
 }
@@ -61,8 +63,7 @@ TEST_F(PendingInsertFileTest, KillDuringAWriteLeavesTheOldOrTheNewCompleteFile)
     for (int i = 0; i < 30000; ++i) {
         auto p = pos("T" + std::to_string(i % 7), ms(1714564800000 + i), 1, i);
         p.area_uid = "area 'α'";
-        if (i < 20000)
-            batches[0].push_back(p);
+        if (i < 20000) batches[0].push_back(p);
         p.x = 2;
         batches[1].push_back(p);
     }
@@ -72,8 +73,7 @@ TEST_F(PendingInsertFileTest, KillDuringAWriteLeavesTheOldOrTheNewCompleteFile)
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0)
-            for (;;)
-                zav::pending_insert_file::save(m_path, batches[(round + 1) % 2]);
+            for (;;) zav::pending_insert_file::save(m_path, batches[(round + 1) % 2]);
         // Different moments of the write cycle in different rounds.
         ::usleep(static_cast<useconds_t>(20000 + round * 7919));
         ::kill(child, SIGKILL);

@@ -11,10 +11,7 @@ mariadb::date_time date_time(const std::string& _text)
     return result;
 }
 
-long long count(const zav::timestamp& _ts)
-{
-    return _ts.get_time_since_epoch().count();
-}
+long long count(const zav::timestamp& _ts) { return _ts.get_time_since_epoch().count(); }
 
 }  // namespace
 

@@ -16,16 +16,14 @@ zav::positions_vector in_seconds(const std::vector<long long>& _seconds)
 {
     zav::positions_vector result;
     int x = 0;
-    for (long long s : _seconds)
-        result.push_back(pos("T1", ms(s * 1000 + 250), x++));
+    for (long long s : _seconds) result.push_back(pos("T1", ms(s * 1000 + 250), x++));
     return result;
 }
 
 std::vector<int> xs(const zav::positions_vector& _positions)
 {
     std::vector<int> result;
-    for (const auto& p : _positions)
-        result.push_back(*p.x);
+    for (const auto& p : _positions) result.push_back(*p.x);
     return result;
 }
 

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -50,8 +50,9 @@ TEST(plot_tracks_test, counts_raw_smoothed_and_synthetic_positions_draws_them_an
     std::ofstream in(dir / "in.csv");
     auto line = [&](const char* _uid, int _ms, int _x, int _y, const char* _kind = "UWB") {
         char text[160];
-        std::snprintf(text, sizeof text, "%s|\\N|2024-05-01 12:00:%02d.%03d|1|f|\\N|\\N|\\N|%s|%d|%d|0|A|P|0\n",
-                      _uid, _ms / 1000, _ms % 1000, _kind, _x, _y);
+        std::snprintf(text, sizeof text,
+                      "%s|\\N|2024-05-01 12:00:%02d.%03d|1|f|\\N|\\N|\\N|%s|%d|%d|0|A|P|0\n", _uid,
+                      _ms / 1000, _ms % 1000, _kind, _x, _y);
         in << text;
     };
     int raw_t1 = 0;
@@ -65,16 +66,17 @@ TEST(plot_tracks_test, counts_raw_smoothed_and_synthetic_positions_draws_them_an
     line("T1", 2100, 0, 0, "BLE");
     in.close();
     std::string output;
-    ASSERT_EQ(run(TRACKMEND_BINARY " -s -i " + path("in.csv") + " -o " + path("out.csv"), output), 0) << output;
+    ASSERT_EQ(run(TRACKMEND_BINARY " -s -i " + path("in.csv") + " -o " + path("out.csv"), output), 0)
+        << output;
     const std::string tables = "--raw " + path("in.csv") + " --processed " + path("out.csv") + " ";
 
     ASSERT_EQ(plot(tables + "-n 1 -o " + path("t.png"), output), 0) << output;
     const std::string t1 = "plot_tracks: T1: " + std::to_string(raw_t1) + " raw, " + std::to_string(raw_t1) +
                            " smoothed, 2 synthetic positions";
-    EXPECT_NE(output.find(t1), std::string::npos)
-        << "the trackable with the most filled gaps comes first, every raw position is smoothed once, the line of "
-           "another kind is no position:\n"
-        << output;
+    EXPECT_NE(output.find(t1), std::string::npos) << "the trackable with the most filled gaps comes first, "
+                                                     "every raw position is smoothed once, the line of "
+                                                     "another kind is no position:\n"
+                                                  << output;
     EXPECT_EQ(output.find("T2:"), std::string::npos) << "-n 1 draws one trackable only";
     EXPECT_EQ(file_start("t.png", 8), "\x89PNG\r\n\x1a\n");
     fs::remove(dir / "t.png");

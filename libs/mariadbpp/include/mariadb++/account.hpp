@@ -12,8 +12,11 @@ using account_ref = std::shared_ptr<account>;
 
 // The parameters of a connection. An empty unix socket means TCP to the host
 // and port; an empty schema selects none.
-class account {
-    struct private_tag {};
+class account
+{
+    struct private_tag
+    {
+    };
 
 public:
     static account_ref create(const std::string& _host_name, const std::string& _user_name,

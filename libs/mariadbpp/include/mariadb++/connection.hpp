@@ -25,8 +25,11 @@ using connection_ref = std::shared_ptr<connection>;
 // Every failure of the client library is stored in last_error, reported on
 // standard error and thrown as exception::connection. After a failure the
 // object stays usable. Not thread-safe: one thread at a time.
-class connection : public last_error {
-    struct private_tag {};
+class connection : public last_error
+{
+    struct private_tag
+    {
+    };
 
 public:
     // Stores the account; touches no server.
@@ -56,8 +59,8 @@ public:
 
 private:
     [[noreturn]] void report_and_throw(const char* _operation, int _line);
-    [[noreturn]] void report_and_throw(u32 _error_no, const std::string& _error,
-                                       const char* _operation, int _line);
+    [[noreturn]] void report_and_throw(u32 _error_no, const std::string& _error, const char* _operation,
+                                       int _line);
     void free_pending_results(int _line);
 
     st_mysql* m_mysql = nullptr;

@@ -9,7 +9,8 @@
 namespace mariadb {
 
 // A calendar date and a time of day, as read from SQL text.
-class date_time : public time {
+class date_time : public time
+{
 public:
     date_time() = default;
     ~date_time() override = default;

@@ -9,7 +9,8 @@ namespace mariadb::exception {
 
 // A failure of the layer: the server's or client library's error number
 // (0 when the layer itself failed) and its text.
-class base : public std::exception {
+class base : public std::exception
+{
 public:
     base(u32 _error_id, std::string _error);
 
@@ -22,7 +23,8 @@ private:
 };
 
 // Thrown by every failure of a connection or of a result set.
-class connection : public base {
+class connection : public base
+{
 public:
     using base::base;
 };

@@ -7,7 +7,8 @@
 namespace mariadb {
 
 // The last failure an object reported; 0 and empty until the first one.
-class last_error {
+class last_error
+{
 public:
     u32 error_no() const { return m_last_error_no; }
     const std::string& error() const { return m_last_error; }

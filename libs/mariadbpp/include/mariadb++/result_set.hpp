@@ -26,8 +26,11 @@ using result_set_ref = std::shared_ptr<result_set>;
 // row, std::out_of_range("Column index out of range") for an unknown column,
 // and exception::connection(12, "type error") when the column's kind does not
 // fit the getter.
-class result_set : public last_error {
-    struct private_tag {};
+class result_set : public last_error
+{
+    struct private_tag
+    {
+    };
 
 public:
     static constexpr u32 npos = 0xFFFFFFFF;

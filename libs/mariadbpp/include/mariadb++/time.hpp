@@ -8,7 +8,8 @@
 namespace mariadb {
 
 // A time of day with millisecond resolution, as read from SQL text.
-class time {
+class time
+{
 public:
     time() = default;
     virtual ~time() = default;

@@ -14,8 +14,7 @@ void write_file_atomically(const std::string& _path, const std::function<void(st
     // the file system.
     std::ostringstream content;
     _write(content);
-    if (!content)
-        throw exception("Cannot render the content of '" + _path + "'", CORE_SOURCE_LOCATION);
+    if (!content) throw exception("Cannot render the content of '" + _path + "'", CORE_SOURCE_LOCATION);
 
     // A crash between creating and renaming the temporary file leaves it
     // behind; the next write removes it, so leftovers never pile up.

@@ -36,8 +36,7 @@ std::string date_prefix(const timestamp& _timestamp)
 
 std::string indentation(int _depth)
 {
-    if (_depth <= 0)
-        return {};
+    if (_depth <= 0) return {};
     return std::string(static_cast<std::size_t>(_depth) * 4, ' ') + "| ";
 }
 
@@ -55,7 +54,9 @@ bool launched_by_systemd()
 
 component_logger::component_logger(const logger& _logger, const std::string& _module_name,
                                    const std::string& _component_name)
-    : m_logger(_logger), m_module_name(_module_name), m_zmq_prefix("&" + _module_name + ":" + _component_name + " ")
+    : m_logger(_logger),
+      m_module_name(_module_name),
+      m_zmq_prefix("&" + _module_name + ":" + _component_name + " ")
 {
 }
 
@@ -124,8 +125,7 @@ component_logger::indent_guard component_logger::enter_scope(std::string_view _n
 
 void component_logger::log_exception() const
 {
-    if (!m_logger.is_logger_enabled())
-        return;
+    if (!m_logger.is_logger_enabled()) return;
     try {
         error("%1%") % exception_to_string();
     } catch (...) {
@@ -135,16 +135,14 @@ void component_logger::log_exception() const
 
 void component_logger::log_exception(const source_location& _where) const
 {
-    if (!m_logger.is_logger_enabled())
-        return;
+    if (!m_logger.is_logger_enabled()) return;
     m_logger.error("Caught exeption").location(_where);
     log_exception();
 }
 
 void component_logger::log_exception(const located_exception& _e) const
 {
-    if (!m_logger.is_logger_enabled())
-        return;
+    if (!m_logger.is_logger_enabled()) return;
     try {
         error("%1%") % exception_to_string(_e);
     } catch (...) {
@@ -153,18 +151,14 @@ void component_logger::log_exception(const located_exception& _e) const
 
 void component_logger::log_error(const boost::system::error_code& _ec, const source_location& _where) const
 {
-    if (!m_logger.is_logger_enabled())
-        return;
+    if (!m_logger.is_logger_enabled()) return;
     try {
         error("%1%:%2%: %3%") % _where.short_file() % _where.line() % _ec.message();
     } catch (...) {
     }
 }
 
-void component_logger::set_print_to_stderr(bool _print_to_stderr)
-{
-    m_print_to_stderr = _print_to_stderr;
-}
+void component_logger::set_print_to_stderr(bool _print_to_stderr) { m_print_to_stderr = _print_to_stderr; }
 
 bool component_logger::should_print_to_stderr() const
 {
@@ -177,8 +171,7 @@ void component_logger::write_line(int _log_level, const std::optional<timestamp>
     const bool debug_on = m_logger.is_debug();
     const bool to_socket = m_logger.is_writing_to_socket();
     // A debug line with debug off would only be filtered out of the system log.
-    if (_log_level == LOG_DEBUG && !debug_on && !to_socket)
-        return;
+    if (_log_level == LOG_DEBUG && !debug_on && !to_socket) return;
 
     const bool to_stderr = should_print_to_stderr();
     const std::string date = date_prefix(_timestamp ? *_timestamp : timestamp::current_time());
@@ -186,15 +179,12 @@ void component_logger::write_line(int _log_level, const std::optional<timestamp>
 
     std::string syslog_text;
     syslog_text.reserve(date.size() + indent.size() + _body.size());
-    if (to_stderr)
-        syslog_text += date;
-    if (debug_on)
-        syslog_text += indent;
+    if (to_stderr) syslog_text += date;
+    if (debug_on) syslog_text += indent;
     syslog_text += _body;
 
     std::string socket_text;
-    if (to_socket)
-        socket_text = m_zmq_prefix + date + indent + _body;
+    if (to_socket) socket_text = m_zmq_prefix + date + indent + _body;
 
     m_logger.emit(_log_level, to_stderr, syslog_text, socket_text);
 }

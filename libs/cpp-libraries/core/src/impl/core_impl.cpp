@@ -4,10 +4,7 @@
 
 namespace zav::libs::core {
 
-core::ptr core::create(const logger& _logger)
-{
-    return std::make_unique<core_impl>(_logger);
-}
+core::ptr core::create(const logger& _logger) { return std::make_unique<core_impl>(_logger); }
 
 core_impl::core_impl(const logger& _logger) : m_logger(_logger.component("core")) {}
 

@@ -4,7 +4,8 @@
 
 namespace zav::libs::core {
 
-class core_impl final : public core {
+class core_impl final : public core
+{
 public:
     explicit core_impl(const logger& _logger);
 

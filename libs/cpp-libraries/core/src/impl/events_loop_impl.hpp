@@ -11,7 +11,8 @@
 
 namespace zav::libs::core {
 
-class events_loop_impl final : public events_loop {
+class events_loop_impl final : public events_loop
+{
 public:
     // _core and _logger must outlive the loop.
     events_loop_impl(core& _core, const component_logger& _logger);
@@ -28,8 +29,8 @@ public:
     signals_handle::ptr stop_on_signals() override;
 
     timers_manager& get_timers() override;
-    timer::ptr create_timer(timer::time_point _time_point, const std::string& _name, timer::callback _callback,
-                            source_location _location) override;
+    timer::ptr create_timer(timer::time_point _time_point, const std::string& _name,
+                            timer::callback _callback, source_location _location) override;
     periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period, const std::string& _name,
                                               timer::callback _callback, source_location _location) override;
     periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period, periodic_timer::execute_now,

@@ -4,8 +4,7 @@
 
 namespace zav::libs::core {
 
-located_exception::located_exception(source_location _source_location)
-    : m_source_location(_source_location)
+located_exception::located_exception(source_location _source_location) : m_source_location(_source_location)
 {
 }
 

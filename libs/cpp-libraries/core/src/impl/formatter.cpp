@@ -4,7 +4,8 @@
 
 namespace zav::libs::core {
 
-component_logger::formatter::formatter(const component_logger& _logger, int _log_level, std::string_view _pattern)
+component_logger::formatter::formatter(const component_logger& _logger, int _log_level,
+                                       std::string_view _pattern)
     : m_log_level(_log_level), m_logger(_logger)
 {
     // A log statement must never throw: a malformed pattern or a wrong number
@@ -31,8 +32,7 @@ component_logger::formatter::formatter(formatter&& _other) noexcept
 
 component_logger::formatter::~formatter()
 {
-    if (!m_active)
-        return;
+    if (!m_active) return;
     try {
         std::string body;
         if (m_source_location) {

@@ -47,10 +47,7 @@ void logger::connect(const std::string& _address)
     debug("Connected to socket");
 }
 
-void logger::set_writing_to_socket(bool _writing_to_socket)
-{
-    m_writing_to_socket = _writing_to_socket;
-}
+void logger::set_writing_to_socket(bool _writing_to_socket) { m_writing_to_socket = _writing_to_socket; }
 
 void logger::emit(int _log_level, bool _to_stderr, const std::string& _syslog_text,
                   const std::string& _socket_text) const
@@ -64,8 +61,7 @@ void logger::emit(int _log_level, bool _to_stderr, const std::string& _syslog_te
         [[maybe_unused]] const auto written = ::write(STDERR_FILENO, line.data(), line.size());
     }
 
-    if (_socket_text.empty() || !m_writing_to_socket.load())
-        return;
+    if (_socket_text.empty() || !m_writing_to_socket.load()) return;
     try {
         std::lock_guard lock(m_socket_mutex);
         // Without a peer, or with the peer's queue full, the copy is dropped:

@@ -10,8 +10,9 @@ std::chrono::nanoseconds checked_period(std::chrono::nanoseconds _period, const 
 {
     // The tick divides by the period.
     if (_period <= std::chrono::nanoseconds::zero())
-        throw exception("Period of a periodic timer must be positive, got " + std::to_string(_period.count()) + " ns",
-                        _where);
+        throw exception(
+            "Period of a periodic timer must be positive, got " + std::to_string(_period.count()) + " ns",
+            _where);
     return _period;
 }
 
@@ -26,8 +27,7 @@ periodic_timer_impl::periodic_timer_impl(timers_manager& _timers_manager, std::s
       m_callback(std::make_shared<timer::callback>(std::move(_callback)))
 {
     restart_impl();
-    if (_execute_now)
-        m_timer->reset(m_timers_manager.current_time_point());
+    if (_execute_now) m_timer->reset(m_timers_manager.current_time_point());
 }
 
 void periodic_timer_impl::reset(std::chrono::nanoseconds _period)
@@ -36,20 +36,13 @@ void periodic_timer_impl::reset(std::chrono::nanoseconds _period)
     restart();
 }
 
-void periodic_timer_impl::stop()
-{
-    m_timer.reset();
-}
+void periodic_timer_impl::stop() { m_timer.reset(); }
 
-void periodic_timer_impl::restart()
-{
-    restart_impl();
-}
+void periodic_timer_impl::restart() { restart_impl(); }
 
 void periodic_timer_impl::expire_now()
 {
-    if (m_timer)
-        m_timer->reset(m_timers_manager.current_time_point());
+    if (m_timer) m_timer->reset(m_timers_manager.current_time_point());
 }
 
 void periodic_timer_impl::restart_impl()
@@ -58,8 +51,7 @@ void periodic_timer_impl::restart_impl()
     auto tick_function = [this, weak_callback](timer::time_point _deadline) {
         // The lock keeps the user's callback alive even if it destroys this
         // periodic timer while it runs.
-        if (const auto callback = weak_callback.lock())
-            tick(_deadline, *callback);
+        if (const auto callback = weak_callback.lock()) tick(_deadline, *callback);
     };
     // Destroying the previous one-shot timer cancels its wait.
     m_timer = m_timers_manager.create_timer(m_timers_manager.current_time_point() + m_period, m_name,

@@ -10,7 +10,8 @@ namespace zav::libs::core {
 
 // Ticks on the grid start + k * period through one one-shot timer that each
 // tick re-arms for the first grid point after the current time.
-class periodic_timer_impl final : public periodic_timer {
+class periodic_timer_impl final : public periodic_timer
+{
 public:
     // Throws exception when _period is not positive. _timers_manager must
     // outlive the timer.

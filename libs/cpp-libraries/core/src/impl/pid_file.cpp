@@ -204,7 +204,8 @@ void check_pid(const std::string& _pid_file_name)
         }
     }
 
-    if (lock.newly_locked) files.emplace(_pid_file_name, held_file{lock.newly_locked.release(), lock.writable});
+    if (lock.newly_locked)
+        files.emplace(_pid_file_name, held_file{lock.newly_locked.release(), lock.writable});
 }
 
 void write_pid(const std::string& _pid_file_name)

@@ -14,7 +14,8 @@ namespace zav::libs::core {
 // loop. The first of them sets the flag and stops both loops; the wait is not
 // renewed, so once the thread has ended a further signal has its default
 // effect.
-class signals_handle_impl final : public events_loop::signals_handle {
+class signals_handle_impl final : public events_loop::signals_handle
+{
 public:
     // Returns once the signals are caught, so that a signal sent right after
     // construction sets the flag instead of ending the process.

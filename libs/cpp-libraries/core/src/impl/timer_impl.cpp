@@ -17,10 +17,7 @@ timer_impl::~timer_impl()
     m_timer.cancel();
 }
 
-bool timer_impl::is_waiting() const
-{
-    return m_data->m_waiting;
-}
+bool timer_impl::is_waiting() const { return m_data->m_waiting; }
 
 void timer_impl::reset(time_point _time_point)
 {
@@ -34,19 +31,17 @@ void timer_impl::reset(time_point _time_point)
 
     std::weak_ptr<shared_data> weak_data = m_data;
     const component_logger& logger = m_logger;
-    m_timer.async_wait([weak_data, wait_id, deadline = _time_point, &logger](const boost::system::error_code& _ec) {
-        const auto data = weak_data.lock();
-        const bool current = data && data->m_wait_id == wait_id;
-        if (current)
-            data->m_waiting = false;
-        if (_ec) {
-            if (_ec != boost::asio::error::operation_aborted)
-                logger.log_error(_ec, CORE_SOURCE_LOCATION);
-            return;
-        }
-        if (current)
-            data->m_callback(deadline);
-    });
+    m_timer.async_wait(
+        [weak_data, wait_id, deadline = _time_point, &logger](const boost::system::error_code& _ec) {
+            const auto data = weak_data.lock();
+            const bool current = data && data->m_wait_id == wait_id;
+            if (current) data->m_waiting = false;
+            if (_ec) {
+                if (_ec != boost::asio::error::operation_aborted) logger.log_error(_ec, CORE_SOURCE_LOCATION);
+                return;
+            }
+            if (current) data->m_callback(deadline);
+        });
 }
 
 void timer_impl::stop()

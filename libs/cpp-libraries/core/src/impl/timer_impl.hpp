@@ -11,11 +11,13 @@
 
 namespace zav::libs::core {
 
-class timer_impl final : public timer {
+class timer_impl final : public timer
+{
 public:
     // Idle until the first reset(). _io_context and _logger must outlive the
     // completions of the timer's waits.
-    timer_impl(boost::asio::io_context& _io_context, const component_logger& _logger, timer::callback _callback);
+    timer_impl(boost::asio::io_context& _io_context, const component_logger& _logger,
+               timer::callback _callback);
     // Releases the shared data before cancelling, so that a completion still
     // queued finds nothing to call.
     ~timer_impl() override;
@@ -28,7 +30,8 @@ private:
     // Shared with the pending completions, which hold it weakly; a completion
     // locks it for the duration of the callback, so the callback may destroy
     // its own timer.
-    struct shared_data {
+    struct shared_data
+    {
         timer::callback m_callback;
         bool m_waiting = false;
         // Identifies the current wait: only its completion may clear

@@ -10,15 +10,9 @@ timers_manager_impl::timers_manager_impl(events_loop& _events_loop, const compon
 {
 }
 
-timer::time_point timers_manager_impl::current_time_point() const
-{
-    return std::chrono::steady_clock::now();
-}
+timer::time_point timers_manager_impl::current_time_point() const { return std::chrono::steady_clock::now(); }
 
-timestamp timers_manager_impl::current_timestamp() const
-{
-    return timestamp::current_time();
-}
+timestamp timers_manager_impl::current_timestamp() const { return timestamp::current_time(); }
 
 timer::ptr timers_manager_impl::create_timer(std::chrono::nanoseconds _delay, const std::string& _name,
                                              timer::callback _callback, source_location _location)
@@ -29,20 +23,23 @@ timer::ptr timers_manager_impl::create_timer(std::chrono::nanoseconds _delay, co
 timer::ptr timers_manager_impl::create_timer(timer::time_point _time_point, const std::string& /*_name*/,
                                              timer::callback _callback, source_location /*_location*/)
 {
-    auto result = std::make_unique<timer_impl>(m_events_loop.get_io_context(), m_logger, std::move(_callback));
+    auto result =
+        std::make_unique<timer_impl>(m_events_loop.get_io_context(), m_logger, std::move(_callback));
     result->reset(_time_point);
     return result;
 }
 
 periodic_timer::ptr timers_manager_impl::create_periodic_timer(std::chrono::nanoseconds _period,
-                                                               const std::string& _name, timer::callback _callback,
+                                                               const std::string& _name,
+                                                               timer::callback _callback,
                                                                source_location /*_location*/)
 {
     return std::make_unique<periodic_timer_impl>(*this, _name, _period, std::move(_callback), false);
 }
 
 periodic_timer::ptr timers_manager_impl::create_periodic_timer(std::chrono::nanoseconds _period,
-                                                               periodic_timer::execute_now, const std::string& _name,
+                                                               periodic_timer::execute_now,
+                                                               const std::string& _name,
                                                                timer::callback _callback,
                                                                source_location /*_location*/)
 {

@@ -6,7 +6,8 @@
 
 namespace zav::libs::core {
 
-class timers_manager_impl final : public timers_manager {
+class timers_manager_impl final : public timers_manager
+{
 public:
     // _events_loop and _logger must outlive the manager and its timers.
     timers_manager_impl(events_loop& _events_loop, const component_logger& _logger);
@@ -14,10 +15,10 @@ public:
     timer::time_point current_time_point() const override;
     timestamp current_timestamp() const override;
 
-    timer::ptr create_timer(std::chrono::nanoseconds _delay, const std::string& _name, timer::callback _callback,
-                            source_location _location) override;
-    timer::ptr create_timer(timer::time_point _time_point, const std::string& _name, timer::callback _callback,
-                            source_location _location) override;
+    timer::ptr create_timer(std::chrono::nanoseconds _delay, const std::string& _name,
+                            timer::callback _callback, source_location _location) override;
+    timer::ptr create_timer(timer::time_point _time_point, const std::string& _name,
+                            timer::callback _callback, source_location _location) override;
 
     periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period, const std::string& _name,
                                               timer::callback _callback, source_location _location) override;

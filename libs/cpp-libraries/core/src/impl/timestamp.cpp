@@ -1,7 +1,7 @@
 #include "core/timestamp.hpp"
 
-#include <cstdio>
 #include <time.h>
+#include <cstdio>
 
 namespace zav::libs::core {
 
@@ -60,10 +60,7 @@ unsigned int timestamp::get_ms() const
     return static_cast<unsigned int>(m_time_point.time_since_epoch().count() % 1000);
 }
 
-std::chrono::milliseconds timestamp::get_time_since_epoch() const
-{
-    return m_time_point.time_since_epoch();
-}
+std::chrono::milliseconds timestamp::get_time_since_epoch() const { return m_time_point.time_since_epoch(); }
 
 std::string timestamp::to_iso_8601(bool _with_milleseconds, char _delimiter, bool _with_Z) const
 {
@@ -73,15 +70,13 @@ std::string timestamp::to_iso_8601(bool _with_milleseconds, char _delimiter, boo
     char buffer[25];
     const auto length = strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &broken_down);
     std::string result(buffer, length);
-    if (result.size() > 10)
-        result[10] = _delimiter;
+    if (result.size() > 10) result[10] = _delimiter;
     if (_with_milleseconds) {
         char ms[8];
         std::snprintf(ms, sizeof ms, ".%03u", get_ms());
         result += ms;
     }
-    if (_with_Z)
-        result += 'Z';
+    if (_with_Z) result += 'Z';
     return result;
 }
 

@@ -33,7 +33,8 @@ class logger;
 //
 // Every operation may be called from any thread; none of them throws because
 // of a logging failure.
-class component_logger {
+class component_logger
+{
 public:
     using ptr = std::unique_ptr<component_logger>;
     // Restores the indentation depth when destroyed.
@@ -44,7 +45,8 @@ public:
     // of the statement's formatter; a moved-from formatter writes nothing.
     // Arguments that do not match the pattern never throw: missing ones show
     // as empty, surplus ones are dropped.
-    class formatter {
+    class formatter
+    {
     public:
         formatter(const component_logger& _logger, int _log_level, std::string_view _pattern);
         formatter(formatter&& _other) noexcept;
@@ -56,8 +58,7 @@ public:
         template <typename T>
         formatter& operator%(const T& _value)
         {
-            if (m_active)
-                m_format % _value;
+            if (m_active) m_format % _value;
             return *this;
         }
 
@@ -80,7 +81,8 @@ public:
         bool m_active = true;
     };
 
-    component_logger(const logger& _logger, const std::string& _module_name, const std::string& _component_name);
+    component_logger(const logger& _logger, const std::string& _module_name,
+                     const std::string& _component_name);
     virtual ~component_logger() = default;
 
     component_logger(const component_logger&) = delete;
@@ -101,7 +103,8 @@ public:
     // enter_function: the full function signature.
     [[nodiscard]] indent_guard enter_function(const source_location& _location) const;
     // "<short function>: <name>".
-    [[nodiscard]] indent_guard enter_function_short(const source_location& _location, std::string_view _name) const;
+    [[nodiscard]] indent_guard enter_function_short(const source_location& _location,
+                                                    std::string_view _name) const;
     // "<short file>:<line>".
     [[nodiscard]] indent_guard enter_scope(const source_location& _location) const;
     // "<short file>:<line> (<name>)".
@@ -143,7 +146,8 @@ public:
     int get_indent() const { return m_indent.load(); }
 
 private:
-    void write_line(int _log_level, const std::optional<timestamp>& _timestamp, const std::string& _body) const;
+    void write_line(int _log_level, const std::optional<timestamp>& _timestamp,
+                    const std::string& _body) const;
     indent_guard indent() const;
 
     mutable std::atomic<int> m_indent{0};

@@ -10,7 +10,8 @@ namespace zav::libs::core {
 
 // Root factory of the runtime library. The logger must outlive the core, and
 // the core every loop it creates.
-class core {
+class core
+{
 public:
     using ptr = std::unique_ptr<core>;
 

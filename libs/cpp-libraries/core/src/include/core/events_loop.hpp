@@ -29,12 +29,14 @@ namespace zav::libs::core {
 //                                             [&](timer::time_point) { work(*signals); },
 //                                             source_location());
 //     while (!log.execute([&] { loop->run(); })) {}
-class events_loop {
+class events_loop
+{
 public:
     using ptr = std::unique_ptr<events_loop>;
 
     // Holds the loop's run() from returning for lack of work while it exists.
-    class work {
+    class work
+    {
     public:
         using ptr = std::unique_ptr<work>;
         virtual ~work() = default;
@@ -45,7 +47,8 @@ public:
     // work polls signal_is_received() to end early. Destroying the handle
     // joins its signal thread; after that (or after the first signal) the
     // two signals have their default effect again.
-    class signals_handle {
+    class signals_handle
+    {
     public:
         using ptr = std::unique_ptr<signals_handle>;
         virtual ~signals_handle() = default;
@@ -75,12 +78,14 @@ public:
 
     virtual timers_manager& get_timers() = 0;
     // Forward to get_timers().
-    virtual timer::ptr create_timer(timer::time_point _time_point, const std::string& _name, timer::callback _callback,
-                                    source_location _location) = 0;
-    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period, const std::string& _name,
-                                                      timer::callback _callback, source_location _location) = 0;
-    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period, periodic_timer::execute_now,
+    virtual timer::ptr create_timer(timer::time_point _time_point, const std::string& _name,
+                                    timer::callback _callback, source_location _location) = 0;
+    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
                                                       const std::string& _name, timer::callback _callback,
+                                                      source_location _location) = 0;
+    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
+                                                      periodic_timer::execute_now, const std::string& _name,
+                                                      timer::callback _callback,
                                                       source_location _location) = 0;
 
     // Queues _handler to run inside run(), after the handlers already queued.

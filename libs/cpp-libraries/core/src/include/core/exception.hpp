@@ -9,7 +9,8 @@
 namespace zav::libs::core {
 
 // Base of every exception of the library: knows where it was raised.
-class located_exception : public std::exception {
+class located_exception : public std::exception
+{
 public:
     explicit located_exception(source_location _source_location);
     ~located_exception() override = default;
@@ -27,7 +28,8 @@ private:
     mutable std::string m_what;
 };
 
-class exception : public located_exception {
+class exception : public located_exception
+{
 public:
     exception(std::string _message, source_location _source_location);
 
@@ -39,7 +41,8 @@ private:
     std::string m_str_error;
 };
 
-class check_failed_exception : public exception {
+class check_failed_exception : public exception
+{
 public:
     check_failed_exception(std::string _condition, source_location _source_location);
 };
@@ -51,8 +54,8 @@ std::string exception_to_string(const located_exception& _e);
 }  // namespace zav::libs::core
 
 // Throws check_failed_exception with the expression's text when it is false.
-#define CORE_CHECK(expression)                                                              \
-    do {                                                                                    \
-        if (!static_cast<bool>(expression))                                                 \
+#define CORE_CHECK(expression)                                                                  \
+    do {                                                                                        \
+        if (!static_cast<bool>(expression))                                                     \
             throw ::zav::libs::core::check_failed_exception(#expression, CORE_SOURCE_LOCATION); \
     } while (false)

@@ -18,7 +18,8 @@ namespace zav::libs::core {
 //
 // Create exactly one per process, before anything that logs, and destroy it
 // last: component loggers refer to it.
-class logger : public component_logger {
+class logger : public component_logger
+{
 public:
     // Opens the system log and logs "Starting <module name>". Throws the
     // ZeroMQ error when the context or the socket cannot be created.
@@ -45,7 +46,8 @@ private:
     // Writes one finished line: _syslog_text to the system log at _log_level
     // (and to standard error when _to_stderr), _socket_text, unless empty, to
     // the socket. Never throws.
-    void emit(int _log_level, bool _to_stderr, const std::string& _syslog_text, const std::string& _socket_text) const;
+    void emit(int _log_level, bool _to_stderr, const std::string& _syslog_text,
+              const std::string& _socket_text) const;
 
     // The system log keeps a pointer to this buffer as its identifier.
     std::string m_module_name;

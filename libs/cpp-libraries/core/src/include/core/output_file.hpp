@@ -10,7 +10,8 @@ namespace zav::libs::core {
 // Until then an existing file of that name stays as it was, and a writer that
 // fails or is destroyed early leaves nothing behind. Failures throw
 // std::runtime_error naming the file and the system's reason.
-class output_file {
+class output_file
+{
 public:
     // Creates the temporary file (permissions as a plain create would give
     // them, subject to the umask).

@@ -13,12 +13,15 @@ namespace zav::libs::core {
 // call stop(), restart() or reset() of its own timer.
 // Not synchronised: use it on the loop's thread only, and destroy it before
 // the loop. Destroying the handle cancels the timer.
-class periodic_timer {
+class periodic_timer
+{
 public:
     using ptr = std::unique_ptr<periodic_timer>;
     // Selects the factory overload whose first tick runs at the loop's next
     // turn instead of one period after creation.
-    struct execute_now {};
+    struct execute_now
+    {
+    };
 
     virtual ~periodic_timer() = default;
 

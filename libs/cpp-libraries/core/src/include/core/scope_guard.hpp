@@ -7,19 +7,20 @@ namespace zav::libs::core {
 
 namespace detail {
 
-class scope_guard {
+class scope_guard
+{
 public:
     virtual ~scope_guard() = default;
 };
 
 template <typename F>
-class scope_guard_impl final : public scope_guard {
+class scope_guard_impl final : public scope_guard
+{
 public:
     explicit scope_guard_impl(F&& _callback) : m_callback(std::forward<F>(_callback)) {}
     ~scope_guard_impl() override
     {
-        if (m_should_execute)
-            m_callback();
+        if (m_should_execute) m_callback();
     }
 
     scope_guard_impl(const scope_guard_impl&) = delete;

@@ -7,7 +7,8 @@ namespace zav::libs::core {
 // A place in the source: line, file and the compiler's full function
 // signature. The views refer to string literals, so a source_location never
 // owns text and is freely copied.
-class source_location {
+class source_location
+{
 public:
     source_location();
     source_location(long _line, std::string_view _file, std::string_view _function);
@@ -34,5 +35,4 @@ private:
 
 }  // namespace zav::libs::core
 
-#define CORE_SOURCE_LOCATION \
-    ::zav::libs::core::source_location(__LINE__, __FILE__, __PRETTY_FUNCTION__)
+#define CORE_SOURCE_LOCATION ::zav::libs::core::source_location(__LINE__, __FILE__, __PRETTY_FUNCTION__)

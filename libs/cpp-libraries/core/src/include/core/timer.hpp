@@ -11,7 +11,8 @@ namespace zav::libs::core {
 // reset() or cancelled by stop() or destruction never calls it.
 // Not synchronised: use it on the loop's thread only, and destroy it before
 // the loop.
-class timer {
+class timer
+{
 public:
     using ptr = std::unique_ptr<timer>;
     // A point of the steady clock, nanosecond resolution.

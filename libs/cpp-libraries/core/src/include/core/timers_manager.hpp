@@ -12,7 +12,8 @@ namespace zav::libs::core {
 
 // Creates the timers of one events loop; their callbacks run on that loop's
 // thread. Names and locations are accepted for the caller's documentation.
-class timers_manager {
+class timers_manager
+{
 public:
     virtual ~timers_manager() = default;
 
@@ -30,10 +31,12 @@ public:
     // A started periodic timer whose first tick is one period from now, or,
     // with execute_now, at the loop's next turn. Throws exception when
     // _period is not positive.
-    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period, const std::string& _name,
-                                                      timer::callback _callback, source_location _location) = 0;
-    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period, periodic_timer::execute_now,
+    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
                                                       const std::string& _name, timer::callback _callback,
+                                                      source_location _location) = 0;
+    virtual periodic_timer::ptr create_periodic_timer(std::chrono::nanoseconds _period,
+                                                      periodic_timer::execute_now, const std::string& _name,
+                                                      timer::callback _callback,
                                                       source_location _location) = 0;
 };
 

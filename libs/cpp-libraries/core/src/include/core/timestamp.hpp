@@ -9,7 +9,8 @@ namespace zav::libs::core {
 
 // A UTC instant with millisecond resolution: a signed count of milliseconds
 // since 1970-01-01 00:00:00 UTC. A default-constructed timestamp is the epoch.
-class timestamp {
+class timestamp
+{
 public:
     using time_point = std::chrono::time_point<std::chrono::system_clock, std::chrono::milliseconds>;
 
@@ -44,7 +45,7 @@ public:
     void serialize(Archive& _ar, const unsigned int)
     {
         std::int64_t count = m_time_point.time_since_epoch().count();
-        _ar & count;
+        _ar& count;
         m_time_point = time_point(std::chrono::milliseconds(count));
     }
 
