@@ -42,7 +42,7 @@ int plot(const mariadb_test_server& _server, const std::string& _user, const std
 
 }  // namespace
 
-TEST(plot_tracks_db_test, reads_both_tables_without_heartbeats_and_reports_an_unusable_account)
+TEST(PlotTracksDbTest, ReadsBothTablesWithoutHeartbeatsAndReportsAnUnusableAccount)
 {
     const auto server = mariadb_test_server::from_environment();
     if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;

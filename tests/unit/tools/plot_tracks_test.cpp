@@ -41,7 +41,7 @@ std::string file_start(const std::string& _name, std::size_t _bytes)
 
 }  // namespace
 
-TEST(plot_tracks_test, counts_raw_smoothed_and_synthetic_positions_draws_them_and_refuses_what_it_cannot_draw)
+TEST(PlotTracksTest, CountsRawSmoothedAndSyntheticPositionsDrawsThemAndRefusesWhatItCannotDraw)
 {
     fs::create_directories(dir);
     // T1 every 200 ms for 30 s with a 3 s dropout after 4.0 s (two synthetic
