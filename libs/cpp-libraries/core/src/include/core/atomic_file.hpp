@@ -10,9 +10,10 @@ namespace zav::libs::core {
 // power loss at any moment the file holds either its old or its new complete
 // content: the content goes to a temporary file in the same directory, which
 // is flushed, fsync'ed and renamed over _path, and the directory is fsync'ed.
-// Throws zav::libs::core::exception naming the file and the system's reason
-// when any step fails; the old file is then untouched and no temporary file
-// is left behind. Exceptions of _write propagate the same way.
+// The content is rendered in memory first: an exception of _write passes to the
+// caller unchanged, before the file system is touched. A failing file step
+// throws zav::libs::core::exception naming the file and the system's reason;
+// the old file is then untouched and no temporary file is left behind.
 void write_file_atomically(const std::string& _path, const std::function<void(std::ostream&)>& _write);
 
 }  // namespace zav::libs::core
