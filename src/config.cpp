@@ -1,5 +1,11 @@
 #include "config.hpp"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,8 +20,57 @@ namespace {
 // The largest TCP port; the client library would silently truncate a larger
 // number to 16 bits and connect elsewhere.
 constexpr int max_port = 65535;
+// A timer period or window longer than a day is a typing error (minutes or
+// milliseconds meant), not a plan: the daemon would look hung for days.
+constexpr int max_seconds = 24 * 60 * 60;
+
+using document_ptr = libs::config::config::ptr;
+
+// An integer setting. A number beyond int is reported under the setting's
+// name instead of escaping as the JSON library's own exception, which names
+// nothing.
+libs::config::result<int> get_int(const document_ptr& _document, const std::string& _section,
+                                  const std::string& _key)
+{
+    try {
+        return _document->get_by_path<int>({_section, _key});
+    } catch (const std::exception&) {
+        std::ostringstream text;
+        text.precision(17);
+        text << "'" << _section << "." << _key << "' is out of range";
+        if (const auto section = _document->get<const libs::config::dictionary&>(_section))
+            if (const auto number = section->get_value(_key)) text << ": " << number->as_double().value_or(0);
+        return libs::config::error_reason{text.str()};
+    }
+}
+
+std::string read_file(const std::string& _path)
+{
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(_path.c_str(), "rb"), &std::fclose);
+    std::string content;
+    int error = file ? 0 : errno;
+    char buffer[4096];
+    while (error == 0) {
+        const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get());
+        content.append(buffer, count);
+        if (count < sizeof buffer) {
+            // A directory opens fine and fails only here, with EISDIR.
+            if (std::ferror(file.get())) error = errno != 0 ? errno : EIO;
+            break;
+        }
+    }
+    if (error != 0)
+        throw std::runtime_error("Cannot parse json: cannot read " + _path + ": " + std::strerror(error));
+    return content;
+}
 
 }  // namespace
+
+config config::from_file(const std::string& _path)
+{
+    std::istringstream stream(read_file(_path));
+    return config(stream);
+}
 
 config::config(std::istream& _stream)
 {
@@ -24,17 +79,15 @@ config::config(std::istream& _stream)
 
     // Every setting is read before anything is checked, so that one error
     // lists all of them.
-    const auto settings = document->get_by_path<std::string>({"dw", "host"}) +
-                          document->get_by_path<std::string>({"dw", "user"}) +
-                          document->get_by_path<std::string>({"dw", "password"}) +
-                          document->get_by_path<std::string>({"dw", "database"}) +
-                          document->get_by_path<int>({"dw", "port"}) +
-                          document->get_by_path<std::string>({"system", "persistent_data_dir"}) +
-                          document->get_by_path<std::string>({"system", "pidfile"}) +
-                          document->get_by_path<bool>({"system", "debug"}) +
-                          document->get_by_path<int>({"system", "timer_period_sec"}) +
-                          document->get_by_path<int>({"system", "select_duration_sec"}) +
-                          document->get_by_path<int>({"system", "insert_piece_size"});
+    const auto settings =
+        document->get_by_path<std::string>({"dw", "host"}) +
+        document->get_by_path<std::string>({"dw", "user"}) +
+        document->get_by_path<std::string>({"dw", "password"}) +
+        document->get_by_path<std::string>({"dw", "database"}) + get_int(document, "dw", "port") +
+        document->get_by_path<std::string>({"system", "persistent_data_dir"}) +
+        document->get_by_path<std::string>({"system", "pidfile"}) +
+        document->get_by_path<bool>({"system", "debug"}) + get_int(document, "system", "timer_period_sec") +
+        get_int(document, "system", "select_duration_sec") + get_int(document, "system", "insert_piece_size");
     if (!settings.ok())
         throw libs::core::exception("Config file is invalid: " + settings.reason(), CORE_SOURCE_LOCATION);
 
@@ -43,18 +96,26 @@ config::config(std::istream& _stream)
              system.pidfile_path, system.debug, system.timer_period_sec, system.select_duration_sec,
              system.insert_piece_size) = settings.value();
 
-    // Values the daemon cannot work with: port 0 reaches no server, a zero
-    // timer period divides by zero in the timer, a zero window never moves
-    // and a zero insert piece size never finishes a write.
+    // Values the daemon cannot work with: port 0 reaches no server, an empty
+    // data directory puts the state files into the root directory, a zero
+    // timer period spins, a zero window never moves and a zero insert piece
+    // size never finishes a write.
     std::vector<std::string> out_of_range;
+    auto check_seconds = [&](const char* _name, int _value) {
+        if (_value < 1)
+            out_of_range.push_back(std::string("'system.") + _name + "' must be a positive number");
+        else if (_value > max_seconds)
+            out_of_range.push_back(std::string("'system.") + _name + "' must not be greater than " +
+                                   std::to_string(max_seconds));
+    };
     if (port < 1)
         out_of_range.push_back("'dw.port' must be a positive number");
     else if (port > max_port)
         out_of_range.push_back("'dw.port' must not be greater than " + std::to_string(max_port));
-    if (system.timer_period_sec < 1)
-        out_of_range.push_back("'system.timer_period_sec' must be a positive number");
-    if (system.select_duration_sec < 1)
-        out_of_range.push_back("'system.select_duration_sec' must be a positive number");
+    if (system.persistent_data_dir.empty())
+        out_of_range.push_back("'system.persistent_data_dir' must not be empty");
+    check_seconds("timer_period_sec", system.timer_period_sec);
+    check_seconds("select_duration_sec", system.select_duration_sec);
     if (system.insert_piece_size < 1)
         out_of_range.push_back("'system.insert_piece_size' must be a positive number");
     if (!out_of_range.empty()) {

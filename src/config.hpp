@@ -11,12 +11,19 @@ namespace zav {
 struct config
 {
     // Reads the whole document from the stream. Throws std::runtime_error
-    // "Cannot parse json: ..." when the stream holds no valid JSON, and
-    // zav::libs::core::exception "Config file is invalid: ..." listing every
-    // missing or mistyped setting (one line each), or else every value out
-    // of range (a port outside 1..65535, a timer period, window length or
-    // insert piece size below 1).
+    // "Cannot parse json: ..." when the stream holds no valid (strict) JSON,
+    // with the line and column of the problem, and zav::libs::core::exception
+    // "Config file is invalid: ..." listing every missing or mistyped setting
+    // (one line each), or else every value out of range, each naming its
+    // setting: a number beyond int, a port outside 1..65535, an empty
+    // persistent_data_dir, a timer period or window length outside 1 s to one
+    // day, an insert piece size below 1.
     explicit config(std::istream& _stream);
+
+    // Reads the file _path as the constructor reads a stream. A file that
+    // cannot be read throws std::runtime_error "Cannot parse json: cannot read
+    // <_path>: <system error>".
+    static config from_file(const std::string& _path);
 
     struct
     {

@@ -71,8 +71,7 @@ int main(int argc, char* argv[])
 
         bool started = false;
         log->execute([&] {
-            std::ifstream config_stream(config_file_name);
-            const zav::config configuration(config_stream);
+            const auto configuration = zav::config::from_file(config_file_name);
             write_pid(configuration.system.pidfile_path);
             const auto signals = main_loop->stop_on_signals();
             const auto app = std::make_unique<zav::application>(*main_loop, *signals, configuration, *log);

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "core/exception.hpp"
+#include "support/files.hpp"
 
 namespace {
 
 const std::string complete = R"({
-    // the daemon's settings
     "dw": {"host": "db.local", "user": "tm", "password": "secret", "database": "rtls", "port": 3306,
            "comment": "ignored"},
     "system": {"persistent_data_dir": "/var/lib/trackmend", "pidfile": "/run/trackmend/trackmend.pid",
@@ -109,6 +109,17 @@ TEST(ConfigTest, BadSettingsAreAllListedInOrder)
         {with({{"\"port\": 3306", "\"port\": 0"},
                {"\"insert_piece_size\": 1000", "\"insert_piece_size\": 0"}}),
          "'dw.port' must be a positive number\n'system.insert_piece_size' must be a positive number"},
+        {with("\"persistent_data_dir\": \"/var/lib/trackmend\"", "\"persistent_data_dir\": \"\""),
+         "'system.persistent_data_dir' must not be empty"},
+        {with({{"\"timer_period_sec\": 5", "\"timer_period_sec\": 86401"},
+               {"\"select_duration_sec\": 60.0", "\"select_duration_sec\": 3600000"}}),
+         "'system.timer_period_sec' must not be greater than 86400\n"
+         "'system.select_duration_sec' must not be greater than 86400"},
+        // A number beyond int names its setting, next to the other failures.
+        {with({{"\"port\": 3306", "\"port\": 3000000000"}, {"\"debug\": true", "\"debug\": 0"}}),
+         "'dw.port' is out of range: 3000000000\nCan not find field <bool>: system.debug"},
+        {with("\"insert_piece_size\": 1000", "\"insert_piece_size\": -1e12"),
+         "'system.insert_piece_size' is out of range: -1000000000000"},
     };
     for (const auto& [text, message] : cases) EXPECT_EQ(error_of(text), "Config file is invalid: " + message);
 }
@@ -118,7 +129,27 @@ TEST(ConfigTest, TextThatIsNoJsonIsAParseError)
     for (const std::string text : {"", "{\"dw\": ", "not json"})
         EXPECT_EQ(error_of(text).rfind("runtime_error: Cannot parse json: ", 0), 0u)
             << "input '" << text << "'";
+    EXPECT_NE(error_of(with("\"debug\": true", "\"debug\": true, \"debug\": false")).find("Line 5"),
+              std::string::npos)
+        << "a key given twice is refused with its position";
     EXPECT_EQ(
         error_of("[]").rfind("Config file is invalid: Can not find object <object>: dw, path: dw.host\n", 0),
         0u);
+}
+
+TEST(ConfigTest, UnreadableFileSaysWhy)
+{
+    trackmend_test::temporary_directory dir;
+    for (const auto& [path, reason] : {std::pair{dir / "missing.json", "No such file or directory"},
+                                       std::pair{dir.path(), "Is a directory"}}) {
+        try {
+            zav::config::from_file(path.string());
+            ADD_FAILURE() << "read " << path;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Cannot parse json: cannot read " + path.string() + ": " + reason);
+        }
+    }
+    trackmend_test::write_file(dir / "good.json", complete);
+    EXPECT_EQ(zav::config::from_file((dir / "good.json").string()).dw.port, 3306u);
 }

@@ -3,21 +3,65 @@
 #include <json/reader.h>
 
 #include <boost/throw_exception.hpp>
+#include <iterator>
+#include <memory>
 #include <stdexcept>
 
 namespace zav::libs::config {
 
 namespace {
 
+// The position of the first comment outside a string, in the parser's words,
+// or "" when there is none. The JSON library accepts a comment after a member
+// value even when comments are switched off, so they are looked for here.
+std::string find_comment(const std::string& _text)
+{
+    int line = 1, column = 1;
+    bool in_string = false, escaped = false;
+    for (const char c : _text) {
+        if (in_string) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '/') {
+            return "* Line " + std::to_string(line) + ", Column " + std::to_string(column) +
+                   "\n  Syntax error: comments are not allowed\n";
+        }
+        if (c == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return {};
+}
+
 Json::Value parse(std::istream& _stream)
 {
     Json::CharReaderBuilder builder;
+    // Strict JSON: a configuration with a comment, a trailing comma, a second
+    // document or a key given twice is refused with the position of the
+    // problem instead of being read differently from what its author meant
+    // (the second of two equal keys, say, would otherwise be dropped
+    // silently). The root may still be any value.
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    builder["strictRoot"] = false;
     builder["collectComments"] = false;
+
+    const std::string text(std::istreambuf_iterator<char>(_stream), {});
+    std::string errors = find_comment(text);
     Json::Value parsed;
-    std::string errors;
-    if (!Json::parseFromStream(builder, _stream, &parsed, &errors))
-        BOOST_THROW_EXCEPTION(std::runtime_error("Cannot parse json: " + errors));
-    return parsed;
+    if (errors.empty()) {
+        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        if (reader->parse(text.data(), text.data() + text.size(), &parsed, &errors)) return parsed;
+    }
+    BOOST_THROW_EXCEPTION(std::runtime_error("Cannot parse json: " + errors));
 }
 
 }  // namespace

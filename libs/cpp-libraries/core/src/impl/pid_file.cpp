@@ -1,17 +1,13 @@
 #include "core/pid_file.hpp"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <utility>
 
 #include "core/exception.hpp"
@@ -101,28 +97,6 @@ lock_attempt try_lock(const std::string& _name)
     return {lock_state::locked, std::move(owned), writable, 0};
 }
 
-// The process id at the start of the file, as ">>" would read it: leading
-// white space skipped, anything after the digits ignored. Content that is no
-// positive id (empty, text, 0, negative, too large) records no process; a
-// negative id must never reach kill(), which would address process groups.
-std::optional<pid_t> read_recorded_pid(int _fd)
-{
-    char buffer[4096];
-    ssize_t size = -1;
-    do size = ::pread(_fd, buffer, sizeof buffer, 0);
-    while (size < 0 && errno == EINTR);
-    if (size <= 0) return std::nullopt;
-
-    const char* begin = buffer;
-    const char* const end = buffer + size;
-    while (begin != end && std::isspace(static_cast<unsigned char>(*begin))) ++begin;
-    if (begin != end && *begin == '+') ++begin;
-    pid_t pid = 0;
-    const auto [stop, error] = std::from_chars(begin, end, pid);
-    if (error != std::errc() || pid <= 0) return std::nullopt;
-    return pid;
-}
-
 // Replaces the whole content with _text; returns 0 or the errno of the failure.
 int replace_content(int _fd, const std::string& _text)
 {
@@ -192,18 +166,11 @@ void check_pid(const std::string& _pid_file_name)
     auto lock = lock_pid_file(files, _pid_file_name);
     if (!lock.opened) return;
 
-    // After a crash a restarted daemon often gets its old id again (in a
-    // container, or from a supervisor), so the own id counts as stale.
-    const auto pid = read_recorded_pid(lock.fd);
-    if (pid && *pid != ::getpid()) {
-        if (::kill(*pid, 0) == 0) throw exception("Process is running", CORE_SOURCE_LOCATION);
-        const int error = errno;
-        if (error != ESRCH) {
-            const std::string prefix = "write_pid: kill(): ";
-            throw exception(prefix + system_error_text(error), CORE_SOURCE_LOCATION);
-        }
-    }
-
+    // Every daemon holds the lock for as long as it runs, so whoever recorded
+    // its id here has ended: the id proves nothing more. Asking kill() about
+    // it would refuse the start whenever the id has since been reused by an
+    // unrelated process (after a reboot, in a container where the daemon is
+    // always the same id), or belongs to another user's process.
     if (lock.newly_locked)
         files.emplace(_pid_file_name, held_file{lock.newly_locked.release(), lock.writable});
 }

@@ -5,8 +5,10 @@
 namespace zav::libs::core {
 
 // Guards against a second daemon: refuses to go on while another process
-// holds the PID file or the process recorded in it is alive, and otherwise
-// records the caller's id there as bare decimal text.
+// holds the lock on the PID file, and otherwise records the caller's id there
+// as bare decimal text. The lock alone decides: a daemon holds it while it
+// runs, so a file whose lock can be taken was left by a process that has
+// ended, whatever id it records (ids are reused).
 //
 // On success the calling process holds an exclusive advisory lock (flock) on
 // the file until it ends: the descriptor is deliberately never closed. It is
@@ -15,18 +17,16 @@ namespace zav::libs::core {
 // by a process that has ended is stale and overwritten.
 //
 // Throws zav::libs::core::exception with "Process is running",
-// "write_pid: kill(): <system error>", "write_pid: flock(): <system error>",
+// "write_pid: flock(): <system error>",
 // "Error opening pid-file!" or "write_pid: write(): <system error>". A refused
 // call leaves the file exactly as it was.
 void write_pid(const std::string& _pid_file_name);
 
 namespace detail {
 
-// Returns normally when no live process is recorded: no file, an unreadable
-// file, or content that is no positive process id, the caller's own id, or
-// the id of a process that no longer exists. Takes the lock when it can open
-// the file and keeps it on success; throws "Process is running" when another
-// process holds it or the recorded process is alive.
+// Returns normally when no running daemon holds the file: no file, a file
+// that cannot be opened, or one whose lock could be taken (then kept).
+// Throws "Process is running" when another process holds the lock.
 void check_pid(const std::string& _pid_file_name);
 
 // Replaces the file's content with the caller's process id, under the lock
