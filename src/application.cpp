@@ -1,32 +1,67 @@
 #include "application.hpp"
 
+#include <algorithm>
 #include <chrono>
 
+#include "core/exception.hpp"
 #include "core/source_location.hpp"
+#include "daemon/backlog_reader_impl.hpp"
 #include "database_impl.hpp"
 
 namespace zav {
 
 application::application(events_loop& _events_loop, events_loop::signals_handle& _signals,
-                         const config& _config, logger& _logger)
+                         const config& _config, logger& _logger, service_notifier& _notifier)
     : m_logger(_logger)
 {
     _logger.set_debug(_config.system.debug);
 
+    const auto watchdog_interval =
+        std::chrono::duration_cast<std::chrono::milliseconds>(_notifier.watchdog_interval());
+    progress_reporter::intervals intervals;
+    // Four pings per interval at the least, so that one late tick is no miss.
+    if (watchdog_interval.count() > 0)
+        intervals.watchdog = std::min(intervals.watchdog, watchdog_interval / 4);
+    m_backlog = std::make_unique<backlog_reader_impl>(_config.dw.host, _config.dw.user, _config.dw.password,
+                                                      _config.dw.database, _config.dw.port);
+    m_reporter = std::make_unique<progress_reporter>(_logger, _notifier, m_backlog.get(), intervals);
+
+    _notifier.status("connecting to the database");
     m_database = std::make_unique<database_impl>(
         _config.dw.host, _config.dw.user, _config.dw.password, _config.dw.database, _config.dw.port, _signals,
         _logger, _config.system.insert_piece_size, _config.system.persistent_data_dir);
     m_runner = std::make_unique<post_processor_runner>(
         *m_database, _logger, _signals, _config.system.persistent_data_dir,
         std::chrono::seconds(_config.system.select_duration_sec));
+    m_runner->set_observer(m_reporter.get());
 
-    // Not wrapped: an exception of a timed run leaves the loop's run(), whose
-    // caller logs it and runs the loop again; the timer stays armed.
     m_main_timer = _events_loop.create_periodic_timer(
         std::chrono::seconds(_config.system.timer_period_sec), "main_timer",
-        [this](libs::core::timer::time_point) { m_runner->run(); }, libs::core::source_location());
+        [this](libs::core::timer::time_point) { run_once(); }, libs::core::source_location());
+    // Pings from the loop itself: a loop that no longer runs its timers is
+    // hung, and the service manager restarts it. Long runs ping per piece.
+    if (watchdog_interval.count() > 0)
+        m_watchdog_timer = _events_loop.create_periodic_timer(
+            intervals.watchdog, "watchdog_timer",
+            [this](libs::core::timer::time_point) { m_reporter->keep_alive(); },
+            libs::core::source_location());
 
-    m_logger.execute([this] { m_runner->run(); });
+    _notifier.ready();
+    run_once();
+}
+
+void application::run_once()
+{
+    // Caught here rather than by the loop's caller, so that a failure that
+    // repeats at every tick is logged once and then only reminded of.
+    m_reporter->run_started();
+    try {
+        m_runner->run();
+    } catch (...) {
+        m_reporter->run_failed(libs::core::exception_to_string());
+        return;
+    }
+    m_reporter->run_succeeded();
 }
 
 }  // namespace zav

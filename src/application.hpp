@@ -6,6 +6,9 @@
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 #include "core/periodic_timer.hpp"
+#include "daemon/backlog_source.hpp"
+#include "daemon/progress_reporter.hpp"
+#include "daemon/service_notifier.hpp"
 #include "database.hpp"
 #include "post_processor_runner.hpp"
 
@@ -15,8 +18,8 @@ namespace zav {
 // periodic timer "main_timer" that runs the runner every timer_period_sec.
 // The constructor returns after the first run, which catches up with
 // everything written since the last stop, so it may take long; it may also
-// block while the database is unreachable. _events_loop, _signals and _logger
-// must outlive the application.
+// block while the database is unreachable. _events_loop, _signals, _logger
+// and _notifier must outlive the application.
 class application
 {
 public:
@@ -25,21 +28,28 @@ public:
 
     // Throws when the store or the runner cannot be built (among others
     // "Interrupted" when a termination signal ends the wait for the database).
-    // An exception of the first run is logged; the timer retries at its next
-    // tick.
+    // Tells _notifier that the daemon is ready once the store is connected
+    // and the first run starts. A failed run, the first or a timed one, is
+    // reported (rate-limited) and retried at the next tick.
     application(events_loop& _events_loop, events_loop::signals_handle& _signals, const config& _config,
-                logger& _logger);
+                logger& _logger, service_notifier& _notifier);
 
     application(const application&) = delete;
     application& operator=(const application&) = delete;
 
 private:
-    // Destroyed in reverse order: the timer first, so that no tick reaches a
-    // destroyed runner, then the runner, then the store it refers to.
+    void run_once();
+
+    // Destroyed in reverse order: the timers first, so that no tick reaches a
+    // destroyed runner, then the runner, then the store it refers to, then
+    // the reporter the runner tells of its pieces.
+    backlog_source::ptr m_backlog;
+    std::unique_ptr<progress_reporter> m_reporter;
     std::unique_ptr<database> m_database;
     std::unique_ptr<post_processor_runner> m_runner;
     logger& m_logger;
     libs::core::periodic_timer::ptr m_main_timer;
+    libs::core::periodic_timer::ptr m_watchdog_timer;
 };
 
 }  // namespace zav

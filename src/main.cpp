@@ -2,17 +2,68 @@
 #include "batch/csv_position_parser.hpp"
 #include "config.hpp"
 #include "csv_application.hpp"
+#include "daemon/configuration_check.hpp"
+#include "daemon/service_notifier.hpp"
 
 #include "core/core.hpp"
 #include "core/exception.hpp"
 #include "core/logger.hpp"
 #include "core/pid_file.hpp"
 
+#include <getopt.h>
 #include <unistd.h>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+
+namespace {
+
+// What an operator needs without opening the manual: the options, the exit
+// statuses, the lines worth an alert and the service manager's status texts.
+constexpr const char* help_text = R"(Usage:
+  trackmend -i <file> -o <file> [-s] [-p <n>]   batch mode: post-process a file of positions
+  trackmend -c <config.json>                   daemon: move positions_raw to positions
+  trackmend -c <config.json> -t                check a daemon configuration and exit
+
+Options:
+  -i <file>             input file of raw positions (batch mode)
+  -o <file>             output file of processed positions (batch mode)
+  -s                    keep the input file (batch mode; without it the input is deleted)
+  -p <n>                positions per piece (batch mode; default 100000)
+  -c <file>             the daemon's JSON configuration; the batch options are ignored
+  -t, --check-config    with -c: validate the configuration as a start would, connect to the
+                        database, check both tables, their columns, the SELECT and INSERT
+                        privileges and that the state directory is writable; one line per
+                        check ("ok: ..." or "FAILED: ..."); takes no PID file, writes nothing
+  -h, --help            this text
+
+Exit status:
+  0  batch mode succeeded; the daemon ran and was stopped by SIGTERM or SIGINT;
+     every check of --check-config passed
+  1  wrong options; batch mode failed; the daemon could not start (bad configuration,
+     PID file held, signal while waiting for the database); a check failed
+
+Log lines worth an alert (system log, identifier "trackmend"; warnings and errors):
+  "Config file is invalid: ...", "Cannot parse json: ..."    the daemon did not start
+  "Process is running"                                        another daemon holds the PID file
+  "Still failing: N failed attempts since T, ..."             a run keeps failing (once a minute)
+  any other error line                                        a failed run or database access
+
+Progress (info level):
+  "Catching up: ..."                     at most every 10 s while behind
+  "caught up; lag N s"                   when a catch-up has ended
+  "Working again after N failed attempts since T"
+
+Status line under systemd (systemctl status trackmend):
+  "connecting to the database"
+  "catching up: 1.2 M rows behind, 48 k rows/s"
+  "live: lag 11.4 s"
+  "database unreachable since 12:00:31, retrying"
+  "failing since 12:00:31 (N attempts), retrying: <error>"
+)";
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -21,10 +72,20 @@ int main(int argc, char* argv[])
     std::string output_positions_file;
     std::string piece_size;
     bool save_input_files = false;
+    bool check_config = false;
 
+    static const option long_options[] = {{"help", no_argument, nullptr, 'h'},
+                                          {"check-config", no_argument, nullptr, 't'},
+                                          {nullptr, 0, nullptr, 0}};
     int ret;
-    while ((ret = getopt(argc, argv, "i:o:p:c:s")) != -1) {
+    while ((ret = getopt_long(argc, argv, "i:o:p:c:sth", long_options, nullptr)) != -1) {
         switch (ret) {
+            case 'h':
+                std::cout << help_text;
+                return 0;
+            case 't':
+                check_config = true;
+                break;
             case 'c':
                 config_file_name = optarg;
                 break;
@@ -42,8 +103,17 @@ int main(int argc, char* argv[])
                 break;
             default:
                 // getopt has printed its diagnostic.
+                std::cerr << help_text;
                 return 1;
         }
+    }
+
+    if (check_config) {
+        if (config_file_name.empty()) {
+            std::cerr << "trackmend: --check-config needs -c <config.json>\n";
+            return 1;
+        }
+        return zav::check_configuration(config_file_name, std::cout) ? 0 : 1;
     }
 
     // Continuous mode: the batch options have no effect. Exit status 0 only
@@ -74,13 +144,16 @@ int main(int argc, char* argv[])
             const auto configuration = zav::config::from_file(config_file_name);
             write_pid(configuration.system.pidfile_path);
             const auto signals = main_loop->stop_on_signals();
-            const auto app = std::make_unique<zav::application>(*main_loop, *signals, configuration, *log);
+            const auto notifier = zav::create_service_notifier();
+            const auto app =
+                std::make_unique<zav::application>(*main_loop, *signals, configuration, *log, *notifier);
 
             // run() returns normally only once a signal has stopped the loop;
-            // an exception of a tick is logged and the loop, with its timer,
-            // goes on.
+            // an exception of a handler is logged and the loop, with its
+            // timers, goes on.
             while (!log->execute([&] { main_loop->run(); })) {
             }
+            notifier->stopping();
             log->info("exit").short_function(CORE_SOURCE_LOCATION);
             started = true;
         });

@@ -103,6 +103,7 @@ bool post_processor_runner::move_one_piece()
     }
     m_logger.debug("First ts in piece: %1%") % to_log_string(raw_positions.front().ts);
 
+    const auto raw_rows = raw_positions.size();
     if (!m_saved_contexts.count(last)) m_saved_contexts = restore_additional_data();
     auto result =
         positions_post_processor::process_positions(m_saved_contexts[last], std::move(raw_positions));
@@ -125,6 +126,7 @@ bool post_processor_runner::move_one_piece()
     m_select_duration = m_default_select_duration;
     m_last_inserted_positon_ts = new_last;
     m_database.write_positions(result.processed_positions);
+    if (m_observer) m_observer->piece_moved({raw_rows, result.processed_positions.size(), new_last});
 
     return new_last + m_select_duration < timestamp::current_time();
 }

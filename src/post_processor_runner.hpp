@@ -9,6 +9,7 @@
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 #include "core/timestamp.hpp"
+#include "daemon/piece_observer.hpp"
 #include "database.hpp"
 #include "positions_post_processor.hpp"
 
@@ -45,6 +46,9 @@ public:
     // state file pass to the caller; the next run resumes where positions ends.
     void run();
 
+    // Told after each written piece; null for none. Must outlive the runner.
+    void set_observer(piece_observer* _observer) { m_observer = _observer; }
+
 private:
     using additional_data_map = std::map<timestamp, positions_post_processor::additional_data>;
 
@@ -75,6 +79,7 @@ private:
     // What runner.bin holds since this runner last wrote or read it, so that
     // the file is read only after a start or a failed save; empty when unknown.
     additional_data_map m_saved_contexts;
+    piece_observer* m_observer = nullptr;
 };
 
 }  // namespace zav
