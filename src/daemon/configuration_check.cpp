@@ -31,9 +31,9 @@ struct table_use
 const table_use raw_table{"positions_raw",
                           {"trackable_id", "trackable_uid", "mac_address", "ts", "x", "y", "z", "area_uid",
                            "project_uid", "inactive", "type"}};
-const table_use written_table{
-    "positions",
-    {"trackable_id", "trackable_uid", "mac_address", "ts", "x", "y", "z", "area_uid", "project_uid", "inactive"}};
+const table_use written_table{"positions",
+                              {"trackable_id", "trackable_uid", "mac_address", "ts", "x", "y", "z",
+                               "area_uid", "project_uid", "inactive"}};
 
 class report
 {
@@ -73,7 +73,9 @@ std::string current_error()
 
 void check_state_directory(const std::string& _dir, report& _report)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::stat(_dir.c_str(), &info) != 0) {
         _report.line(false, "state directory " + _dir + ": " + std::strerror(errno));
         return;
@@ -125,8 +127,8 @@ std::string column_list(const table_use& _table)
 
 // Runs _statement, which the server checks for privileges but does not
 // carry out (EXPLAIN).
-void check_privilege(mariadb::connection& _connection, const std::string& _what, const std::string& _statement,
-                     report& _report)
+void check_privilege(mariadb::connection& _connection, const std::string& _what,
+                     const std::string& _statement, report& _report)
 {
     try {
         _connection.query(_statement);
@@ -156,8 +158,8 @@ bool check_configuration(const std::string& _config_file, std::ostream& _out)
     const std::string where = dw.user + "@" + dw.host + ":" + std::to_string(dw.port) + "/" + dw.database;
     mariadb::connection_ref connection;
     try {
-        connection =
-            mariadb::connection::create(mariadb::account::create(dw.host, dw.user, dw.password, dw.database, dw.port, ""));
+        connection = mariadb::connection::create(
+            mariadb::account::create(dw.host, dw.user, dw.password, dw.database, dw.port, ""));
         connection->connect();
         result.line(true, "connected to the database " + where);
     } catch (...) {
@@ -169,10 +171,12 @@ bool check_configuration(const std::string& _config_file, std::ostream& _out)
         const auto columns = visible_columns(*connection);
         if (check_table(raw_table, columns, result))
             check_privilege(*connection, "SELECT from positions_raw",
-                            "EXPLAIN SELECT " + column_list(raw_table) + " FROM positions_raw LIMIT 1", result);
+                            "EXPLAIN SELECT " + column_list(raw_table) + " FROM positions_raw LIMIT 1",
+                            result);
         if (check_table(written_table, columns, result)) {
             check_privilege(*connection, "SELECT from positions",
-                            "EXPLAIN SELECT " + column_list(written_table) + " FROM positions LIMIT 1", result);
+                            "EXPLAIN SELECT " + column_list(written_table) + " FROM positions LIMIT 1",
+                            result);
             check_privilege(*connection, "INSERT into positions",
                             "EXPLAIN INSERT INTO positions (" + column_list(written_table) +
                                 ") VALUES (0, '', NULL, '2000-01-01 00:00:00', 0, 0, 0, '', '', 0)",

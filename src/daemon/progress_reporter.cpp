@@ -12,7 +12,10 @@ std::string seconds_text(std::chrono::milliseconds _duration)
     return (boost::format("%.1f") % (static_cast<double>(_duration.count()) / 1000.0)).str();
 }
 
-std::string time_of_day(const libs::core::timestamp& _ts) { return _ts.to_iso_8601(false, ' ', false).substr(11); }
+std::string time_of_day(const libs::core::timestamp& _ts)
+{
+    return _ts.to_iso_8601(false, ' ', false).substr(11);
+}
 
 // Errors of the connection itself, in the client library's words: the
 // server is down or the network is, and waiting is all that helps.
@@ -69,20 +72,24 @@ void progress_reporter::report_progress(steady_clock::time_point _now)
 {
     m_catching_up = true;
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(_now - m_last_report);
-    const double rate =
-        static_cast<double>(m_rows_since_report) * 1000.0 / static_cast<double>(std::max<long long>(elapsed.count(), 1));
+    const double rate = static_cast<double>(m_rows_since_report) * 1000.0 /
+                        static_cast<double>(std::max<long long>(elapsed.count(), 1));
     const auto behind = m_backlog ? m_backlog->backlog_after(*m_newest_written) : boost::none;
 
     std::string distance = "unknown";
     if (behind && behind->newest_raw)
-        distance = seconds_text(std::max(*behind->newest_raw - *m_newest_written, std::chrono::milliseconds(0))) + " s";
+        distance =
+            seconds_text(std::max(*behind->newest_raw - *m_newest_written, std::chrono::milliseconds(0))) +
+            " s";
     else if (behind)
         distance = "0.0 s";
-    m_logger.info("Catching up: %1% raw rows moved, newest written %2%, %3% rows/s, %4% behind the newest raw row") %
+    m_logger.info(
+        "Catching up: %1% raw rows moved, newest written %2%, %3% rows/s, %4% behind the newest raw row") %
         m_rows_since_report % m_newest_written->to_iso_8601_string(true) % std::llround(rate) % distance;
-    m_notifier.status("catching up: " +
-                      (behind ? short_count(static_cast<double>(behind->rows)) + " rows behind, " : std::string()) +
-                      short_count(rate) + " rows/s");
+    m_notifier.status(
+        "catching up: " +
+        (behind ? short_count(static_cast<double>(behind->rows)) + " rows behind, " : std::string()) +
+        short_count(rate) + " rows/s");
     m_last_report = _now;
     m_rows_since_report = 0;
 }
@@ -123,8 +130,8 @@ void progress_reporter::run_failed(const std::string& _error)
         m_logger.error("%1%") % _error;
     } else if (now - m_last_reminder >= m_intervals.reminder) {
         m_last_reminder = now;
-        m_logger.error("Still failing: %1% failed attempts since %2%, the last one: %3%") % m_failed_attempts %
-            m_failing_since.to_iso_8601_string(true) % first_line(_error);
+        m_logger.error("Still failing: %1% failed attempts since %2%, the last one: %3%") %
+            m_failed_attempts % m_failing_since.to_iso_8601_string(true) % first_line(_error);
     }
     if (is_unreachable(_error))
         m_notifier.status("database unreachable since " + time_of_day(m_failing_since) + ", retrying");

@@ -23,7 +23,9 @@ struct progress_intervals
 };
 struct progress_clocks
 {
-    std::function<std::chrono::steady_clock::time_point()> steady = [] { return std::chrono::steady_clock::now(); };
+    std::function<std::chrono::steady_clock::time_point()> steady = [] {
+        return std::chrono::steady_clock::now();
+    };
     std::function<libs::core::timestamp()> wall = [] { return libs::core::timestamp::current_time(); };
 };
 

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/process.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -77,7 +79,11 @@ TEST_F(MainTest, UsageAndOptionErrors)
         const auto r = trackmend(args);
         EXPECT_EQ(r.status, 1) << args;
         EXPECT_NE(r.err.find("option"), std::string::npos) << "getopt's diagnostic: " << r.err;
+        EXPECT_NE(r.err.find("Exit status:"), std::string::npos) << "then the help, not the bare usage";
     }
+    const auto check_alone = trackmend("--check-config");
+    EXPECT_EQ(check_alone.status, 1);
+    EXPECT_EQ(check_alone.err, "trackmend: --check-config needs -c <config.json>\n");
     for (const char* bad : {"abc", "0", "-3", "' '", "99999999999"}) {
         const auto r = trackmend(std::string("-i in.csv -o out.csv -p ") + bad);
         EXPECT_EQ(r.status, 1) << "-p " << bad;
@@ -85,6 +91,19 @@ TEST_F(MainTest, UsageAndOptionErrors)
     }
     EXPECT_TRUE(fs::exists(m_in)) << "no option error touches the input";
     EXPECT_EQ(entries(), 1u) << "no option error creates a file";
+}
+
+TEST_F(MainTest, HelpNamesOptionsExitStatusesAlertsAndStatusTexts)
+{
+    std::string long_help, short_help;
+    EXPECT_EQ(trackmend_test::run_command("'" TRACKMEND_BINARY "' --help", &long_help), 0);
+    EXPECT_EQ(trackmend_test::run_command("'" TRACKMEND_BINARY "' -h -i in.csv", &short_help), 0);
+    EXPECT_EQ(long_help, short_help);
+    for (const char* text :
+         {"-t, --check-config", "-p <n>", "Exit status:", "Process is running", "Still failing",
+          "caught up; lag N s", "live: lag 11.4 s", "database unreachable since 12:00:31, retrying"})
+        EXPECT_NE(long_help.find(text), std::string::npos) << text;
+    EXPECT_EQ(entries(), 1u) << "help runs nothing";
 }
 
 TEST_F(MainTest, BatchRuns)
