@@ -37,8 +37,25 @@ if(TARGET trackmend)
   add_dependencies(trackmend trackmend_man_page)
 endif()
 
+# Two units from one text: trackmend.service for the one site of a host, and
+# the template trackmend@.service for many sites, where instance SITE reads
+# /etc/trackmend/SITE.json and gets /var/lib/trackmend/SITE and
+# /run/trackmend-SITE for its state files and PID file.
+set(TRACKMEND_UNIT_COMMENT "One daemon per host; trackmend@.service runs one per site.")
+set(TRACKMEND_UNIT_DESCRIPTION "trackmend position post-processor (positions_raw to positions)")
+set(TRACKMEND_UNIT_CONFIG trackmend)
+set(TRACKMEND_UNIT_STATE_DIRECTORY trackmend)
+set(TRACKMEND_UNIT_RUNTIME_DIRECTORY trackmend)
 configure_file(packaging/trackmend.service.in ${PROJECT_BINARY_DIR}/packaging/trackmend.service @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/trackmend.service DESTINATION ${TRACKMEND_SYSTEMD_UNIT_DIR})
+set(TRACKMEND_UNIT_COMMENT "Instance SITE: configuration SITE.json, \"persistent_data_dir\": /var/lib/trackmend/SITE,\n# \"pidfile\": /run/trackmend-SITE/trackmend.pid. Start with systemctl enable --now trackmend@SITE.")
+set(TRACKMEND_UNIT_DESCRIPTION "trackmend position post-processor for site %i")
+set(TRACKMEND_UNIT_CONFIG %i)
+set(TRACKMEND_UNIT_STATE_DIRECTORY trackmend/%i)
+# Not below /run/trackmend, which trackmend.service removes when it stops.
+set(TRACKMEND_UNIT_RUNTIME_DIRECTORY trackmend-%i)
+configure_file(packaging/trackmend.service.in ${PROJECT_BINARY_DIR}/packaging/trackmend@.service @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/trackmend.service ${PROJECT_BINARY_DIR}/packaging/trackmend@.service
+  DESTINATION ${TRACKMEND_SYSTEMD_UNIT_DIR})
 install(FILES packaging/trackmend.sysusers DESTINATION ${TRACKMEND_SYSUSERS_DIR} RENAME trackmend.conf)
 
 # The configuration holds the database password: not readable by others. The

@@ -39,15 +39,24 @@ TEST(example_config, is_valid_fits_the_systemd_unit_and_is_documented)
     std::istringstream stream(sample);
     const zav::config config(stream);  // throws on any invalid setting
 
-    const auto unit = read_file("packaging/trackmend.service.in");
+    const auto unit = trackmend_test::read_file(TRACKMEND_BINARY_DIR "/packaging/trackmend.service");
     EXPECT_EQ(config.system.persistent_data_dir, "/var/lib/" + unit_setting(unit, "StateDirectory"))
         << "the state files must lie in the unit's StateDirectory, the only writable place besides /run";
     EXPECT_EQ(std::filesystem::path(config.system.pidfile_path).parent_path(),
               "/run/" + unit_setting(unit, "RuntimeDirectory"))
         << "the PID file must lie in the unit's RuntimeDirectory";
-    EXPECT_EQ(
-        unit_setting(unit, "ExecStart"),
-        "@CMAKE_INSTALL_FULL_BINDIR@/trackmend -c @CMAKE_INSTALL_FULL_SYSCONFDIR@/trackmend/trackmend.json");
+    EXPECT_TRUE(
+        unit_setting(unit, "ExecStart").ends_with("/bin/trackmend -c /etc/trackmend/trackmend.json") ||
+        unit_setting(unit, "ExecStart")
+            .ends_with("/bin/trackmend -c /usr/local/etc/trackmend/trackmend.json"))
+        << unit_setting(unit, "ExecStart");
+
+    // One instance per site: its own configuration, state and PID file.
+    const auto site_unit = trackmend_test::read_file(TRACKMEND_BINARY_DIR "/packaging/trackmend@.service");
+    EXPECT_TRUE(unit_setting(site_unit, "ExecStart").ends_with("/trackmend/%i.json"));
+    EXPECT_EQ(unit_setting(site_unit, "StateDirectory"), "trackmend/%i");
+    EXPECT_EQ(unit_setting(site_unit, "RuntimeDirectory"), "trackmend-%i");
+    EXPECT_EQ(unit_setting(site_unit, "Type"), "notify");
     EXPECT_EQ(unit_setting(unit, "Environment"), "ZAV_LAUNCHED_BY_SYSTEMD=1");
     EXPECT_GT(config.system.select_duration_sec, 10)
         << "the newest 10 s of a window are held back: a shorter window produces nothing at first";

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "core/scope_guard.hpp"
 #include "support/files.hpp"
@@ -43,10 +43,11 @@ protected:
     std::string config_text(const std::string& _user, const std::string& _password, const fs::path& _state)
     {
         return R"({"dw": {"host": ")" + m_server.host + R"(", "user": ")" + _user + R"(", "password": ")" +
-               _password + R"(", "database": ")" + m_server.schema +
-               R"(", "port": )" + std::to_string(m_server.port) + R"(},
- "system": {"persistent_data_dir": ")" + _state.string() + R"(", "pidfile": ")" +
-               (m_dir / "trackmend.pid").string() + R"(", "debug": false, "timer_period_sec": 1,
+               _password + R"(", "database": ")" + m_server.schema + R"(", "port": )" +
+               std::to_string(m_server.port) + R"(},
+ "system": {"persistent_data_dir": ")" +
+               _state.string() + R"(", "pidfile": ")" + (m_dir / "trackmend.pid").string() +
+               R"(", "debug": false, "timer_period_sec": 1,
             "select_duration_sec": 60, "insert_piece_size": 1000}})";
     }
 
@@ -57,7 +58,8 @@ protected:
         fs::permissions(file, fs::perms(0644));
         check_result result{};
         result.status = trackmend_test::run_command(
-            _run_as + TRACKMEND_BINARY " -c " + file.string() + " --check-config 2>/dev/null", &result.output);
+            _run_as + TRACKMEND_BINARY " -c " + file.string() + " --check-config 2>/dev/null",
+            &result.output);
         return result;
     }
 
@@ -127,7 +129,8 @@ TEST_F(ConfigurationCheckTest, EachProblemIsOneFailedLine)
     auto root = mariadb::connection::create(mariadb::account::create(
         "localhost", "root", "", m_server.schema, 0, (fs::path(m_server.dir) / "mysqld.sock").string()));
     root->execute("CREATE USER IF NOT EXISTS 'tm_reader'@'127.0.0.1' IDENTIFIED BY 'reader'");
-    const auto drop = zav::libs::core::make_scope_guard([&] { root->execute("DROP USER 'tm_reader'@'127.0.0.1'"); });
+    const auto drop =
+        zav::libs::core::make_scope_guard([&] { root->execute("DROP USER 'tm_reader'@'127.0.0.1'"); });
     root->execute("GRANT SELECT ON " + m_server.schema + ".* TO 'tm_reader'@'127.0.0.1'");
     expect_one_failure(check_account("tm_reader", "reader"), "may not INSERT into positions");
 }

@@ -89,25 +89,28 @@ protected:
             std::string values;
             for (int tag = 0; tag < 10; ++tag)
                 for (int fifth = 0; fifth < 5; ++fifth)
-                    values += std::string(values.empty() ? "" : ", ") + "(" + std::to_string(tag) + ", 'T" +
-                              std::to_string(tag) + "', NULL, UTC_TIMESTAMP(3) - INTERVAL 1 HOUR - INTERVAL " +
-                              std::to_string((_seconds - second) * 1000 - fifth * 200) +
-                              " * 1000 MICROSECOND, " + std::to_string(tag * 100 + second) + ", 7, 0, 'a', 'p', 0, 'UWB')";
-            m_connection->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, mac_address, ts, x, y, "
-                                  "z, area_uid, project_uid, inactive, type) VALUES " +
-                                  values);
+                    values +=
+                        std::string(values.empty() ? "" : ", ") + "(" + std::to_string(tag) + ", 'T" +
+                        std::to_string(tag) + "', NULL, UTC_TIMESTAMP(3) - INTERVAL 1 HOUR - INTERVAL " +
+                        std::to_string((_seconds - second) * 1000 - fifth * 200) + " * 1000 MICROSECOND, " +
+                        std::to_string(tag * 100 + second) + ", 7, 0, 'a', 'p', 0, 'UWB')";
+            m_connection->execute(
+                "INSERT INTO positions_raw (trackable_id, trackable_uid, mac_address, ts, x, y, "
+                "z, area_uid, project_uid, inactive, type) VALUES " +
+                values);
         }
     }
 
     void start_daemon()
     {
         const auto config = m_dir / "config.json";
-        trackmend_test::write_file(
-            config, R"({"dw": {"host": ")" + m_server.host + R"(", "user": ")" + m_server.user +
-                        R"(", "password": ")" + m_server.password + R"(", "database": ")" + m_server.schema +
-                        R"(", "port": )" + std::to_string(m_server.port) + R"(},
+        trackmend_test::write_file(config, R"({"dw": {"host": ")" + m_server.host + R"(", "user": ")" +
+                                               m_server.user + R"(", "password": ")" + m_server.password +
+                                               R"(", "database": ")" + m_server.schema + R"(", "port": )" +
+                                               std::to_string(m_server.port) + R"(},
  "system": {"persistent_data_dir": ")" + (m_dir / "state").string() +
-                        R"(", "pidfile": ")" + (m_dir / "trackmend.pid").string() + R"(", "debug": false,
+                                               R"(", "pidfile": ")" + (m_dir / "trackmend.pid").string() +
+                                               R"(", "debug": false,
             "timer_period_sec": 1, "select_duration_sec": 5, "insert_piece_size": 500}})");
         std::vector<std::string> variables{"NOTIFY_SOCKET=" + (m_dir / "notify.sock").string(),
                                            "WATCHDOG_USEC=1000000"};
@@ -121,7 +124,8 @@ protected:
         posix_spawn_file_actions_t actions;
         ::posix_spawn_file_actions_init(&actions);
         const auto log = (m_dir / "daemon.log").string();
-        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                           0644);
         std::string binary = TRACKMEND_BINARY, option = "-c", path = config.string();
         std::vector<char*> argv{binary.data(), option.data(), path.data(), nullptr};
         ASSERT_EQ(::posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv.data(), env.data()), 0);
@@ -136,7 +140,8 @@ protected:
             const auto message = m_socket.receive(100ms);
             if (!message) continue;
             m_messages.push_back(*message);
-            if (*message == "READY=1") m_pid_file_at_ready = trackmend_test::read_file(m_dir / "trackmend.pid");
+            if (*message == "READY=1")
+                m_pid_file_at_ready = trackmend_test::read_file(m_dir / "trackmend.pid");
             if (message->rfind(_prefix, 0) == 0) return true;
         }
         return false;
