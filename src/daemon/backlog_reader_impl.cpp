@@ -21,10 +21,12 @@ boost::optional<backlog> backlog_reader_impl::backlog_after(libs::core::timestam
         // The stored times have microseconds and the written ones are
         // truncated to milliseconds: "later" starts one millisecond on.
         const auto from = (_newest_written + std::chrono::milliseconds(1)).to_iso_8601_string(true);
+        // Counting walks the time index; the cap bounds what one report may
+        // cost the catch-up it describes.
         auto rows = m_connection->query(
-            "SELECT COUNT(*) AS n_rows, MAX(ts) AS ts, MICROSECOND(MAX(ts)) AS microseconds "
-            "FROM positions_raw WHERE ts >= '" +
-            from + "'");
+            "SELECT (SELECT COUNT(*) FROM (SELECT 1 FROM positions_raw WHERE ts >= '" + from + "' LIMIT " +
+            std::to_string(backlog::count_limit) +
+            ") AS behind) AS n_rows, MAX(ts) AS ts, MICROSECOND(MAX(ts)) AS microseconds FROM positions_raw");
         if (!rows->next()) return boost::none;
         backlog result;
         result.rows = std::stoull(rows->get_string("n_rows"));
