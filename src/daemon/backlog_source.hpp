@@ -11,12 +11,14 @@ namespace zav {
 // How much raw data waits behind the newest written time.
 struct backlog
 {
-    // Counts stop here: "over 5.0 M rows behind".
-    static constexpr std::uint64_t count_limit = 5'000'000;
+    // Rows beyond this many are estimated, not counted.
+    static constexpr std::uint64_t count_limit = 250'000;
 
     std::uint64_t rows = 0;
     // The newest raw row's time; none when positions_raw is empty.
     boost::optional<libs::core::timestamp> newest_raw;
+    // Extrapolated from the time span of the first count_limit rows.
+    bool estimated = false;
 };
 
 class backlog_source

@@ -87,7 +87,7 @@ void progress_reporter::report_progress(steady_clock::time_point _now)
         "Catching up: %1% raw rows moved, newest written %2%, %3% rows/s, %4% behind the newest raw row") %
         m_rows_since_report % m_newest_written->to_iso_8601_string(true) % std::llround(rate) % distance;
     m_notifier.status("catching up: " +
-                      (behind ? std::string(behind->rows >= backlog::count_limit ? "over " : "") +
+                      (behind ? std::string(behind->estimated ? "about " : "") +
                                     short_count(static_cast<double>(behind->rows)) + " rows behind, "
                               : std::string()) +
                       short_count(rate) + " rows/s");
