@@ -18,7 +18,8 @@ TEST(BacklogReaderTest, CountsLaterRowsAndFindsTheNewestOrSaysNothing)
     if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
     const auto connection = server->connect();
     connection->execute("TRUNCATE TABLE positions_raw");
-    zav::backlog_reader_impl reader(server->host, server->user, server->password, server->schema, server->port);
+    zav::backlog_reader_impl reader(server->host, server->user, server->password, server->schema,
+                                    server->port);
 
     const timestamp noon(std::chrono::milliseconds(1'714'564'800'000));  // 2024-05-01 12:00:00
     auto empty = reader.backlog_after(noon);
