@@ -1,10 +1,11 @@
 #include "csv_application.hpp"
 
 #include "batch/csv_position_parser.hpp"
+#include "batch/csv_position_writer.hpp"
 #include "core/output_file.hpp"
-#include "positions_post_processor.hpp"
+#include "batch/batch_report.hpp"
+#include "pipeline/stream_smoother.hpp"
 
-#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -22,8 +23,6 @@ namespace {
 // Far enough ahead of every real position that a piece ending with it
 // processes all of them, while it is held back itself and never written.
 constexpr std::chrono::milliseconds flush_advance{1000000};
-
-constexpr std::size_t max_reserved = 1000000;
 
 // Refuses to run when both names reach the same file (the same path, another
 // path, a symbolic or a hard link): the output would replace the input and
@@ -45,26 +44,18 @@ void refuse_same_file(const std::string& _input, const std::string& _output)
                                  "\" are the same file");
 }
 
-// Every piece allocates and frees vectors of the same few tens of MiB. By
-// default glibc serves blocks that large with mmap and returns them, or trims
-// the heap, so every piece pays for fresh zeroed pages; kept in the heap, the
-// freed blocks serve the next piece. The heap then stays at what the largest
-// piece needs, which depends on the piece size and not on the file.
-void keep_freed_memory()
-{
-#if defined(__GLIBC__)
-    // 32 MiB is the largest mmap threshold glibc accepts; a piece vector of
-    // the default size (about 30 MiB) stays below it.
-    ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-#endif
-}
+// Batch mode's one channel for what goes wrong: standard error, one prefix.
+void report(const std::string& _message) { std::cerr << "trackmend: " << _message << "\n"; }
 
-position make_flush_position(const positions_vector& _positions)
+// The newest of the held-back and the newly read positions (the first of
+// them, as a search from the held-back ones on finds it), advanced far enough
+// that a piece ending with it processes everything else.
+position make_flush_position(const stream_smoother& _smoother, const positions_vector& _read)
 {
-    // The newest, not the last: newly read positions need not be in time order.
-    position flush =
-        *std::max_element(_positions.begin(), _positions.end(), positions_post_processor::timestamp_less);
+    const position* newest = _smoother.held_back_count() > 0 ? &_smoother.newest_held_back() : nullptr;
+    for (const position& p : _read)
+        if (newest == nullptr || newest->ts < p.ts) newest = &p;
+    position flush = *newest;
     flush.ts += flush_advance;
     return flush;
 }
@@ -75,10 +66,9 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
                           bool _save_input_files, int _piece_size)
 {
     if (_piece_size < 1) {
-        std::cerr << "trackmend: the piece size must be at least 1, not " << _piece_size << "\n";
+        report("the piece size must be at least 1, not " + std::to_string(_piece_size));
         return false;
     }
-    keep_freed_memory();
     try {
         refuse_same_file(_input_positions_file, _output_positions_file);
         // The input is opened first: when it cannot be read, no output is
@@ -86,42 +76,40 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         csv_line_reader infile(_input_positions_file);
         output_file outfile(_output_positions_file);
         csv_position_writer writer(outfile);
+        batch_report progress(std::cerr, ::isatty(STDERR_FILENO) == 1);
 
-        positions_post_processor::additional_data data;
-        m_positions.clear();
+        // The held-back positions and the carry-over stay in the smoother from
+        // piece to piece; each piece brings only newly read positions, in a
+        // buffer that goes round from piece to piece.
+        stream_smoother smoother;
+        std::uint64_t written = 0;
+        bool write_failed = false;
+        const auto write = [&](const position& _p) {
+            if (write_failed) return;
+            try {
+                writer.write(_p);
+                ++written;
+            } catch (const std::exception& e) {
+                report(std::string("Error writing file (") + e.what() + ")");
+                write_failed = true;
+            }
+        };
+        std::uint64_t parsed = 0;
         bool flushed = false;
         for (;;) {
-            // The held-back positions of the previous piece come first; the
-            // pipeline needs them again to process them. They go into the
-            // buffer of the piece before, whose capacity is kept: memory stays
-            // bounded by the largest piece, and no piece pays for a new one.
-            // When it must grow, it grows with room to spare, since the
-            // held-back part varies a little from piece to piece and each
-            // growth leaves the old buffer as a hole in the heap.
-            positions_vector& held_back = data.not_processed_positions;
-            const std::size_t needed =
-                held_back.size() + std::min<std::size_t>(_piece_size, max_reserved) + 1;
-            if (m_positions.capacity() < needed) m_positions.reserve(needed + needed / 8);
-            m_positions.insert(m_positions.end(), std::make_move_iterator(held_back.begin()),
-                               std::make_move_iterator(held_back.end()));
-            held_back.clear();
+            m_positions.clear();
             if (!get_positions_from_file(_piece_size, infile)) return false;
+            parsed += m_positions.size();
             if (infile.at_end()) {
                 // The flush runs once, after the last line was read; the piece
                 // it ends holds back only the flush position.
-                if (flushed || m_positions.empty()) break;
-                m_positions.push_back(make_flush_position(m_positions));
+                if (flushed || (m_positions.empty() && smoother.held_back_count() == 0)) break;
+                m_positions.push_back(make_flush_position(smoother, m_positions));
                 flushed = true;
             }
-            auto result = positions_post_processor::process_positions(data, std::move(m_positions));
-            m_filtered_positions = std::move(result.processed_positions);
-            data = std::move(result.additional_data_);
-            if (!append_filtered_position_to_file(writer)) return false;
-            // The written positions' buffer, once the piece's own, becomes the
-            // next piece's.
-            m_filtered_positions.clear();
-            m_positions = std::move(m_filtered_positions);
-            m_filtered_positions.clear();
+            m_positions = smoother.push(std::move(m_positions), write);
+            if (write_failed) return false;
+            progress.progress(infile.consumed(), infile.file_size(), infile.lines(), written);
         }
 
         try {
@@ -129,17 +117,18 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
             // Synced when the input, the only other copy, is deleted next.
             outfile.commit(!_save_input_files);
         } catch (const std::exception& e) {
-            std::cerr << "Error writing file (" << e.what() << ")\n";
+            report(std::string("Error writing file (") + e.what() + ")");
             return false;
         }
+        progress.summary(infile.lines(), infile.lines() - parsed, written, smoother.synthetic_count());
     } catch (const std::exception& e) {
-        std::cerr << "trackmend: " << e.what() << "\n";
+        report(e.what());
         return false;
     }
 
     if (!_save_input_files && ::unlink(_input_positions_file.c_str()) != 0) {
-        std::cerr << "trackmend: the output is complete, but input file \"" << _input_positions_file
-                  << "\" cannot be deleted: " << std::strerror(errno) << "\n";
+        report("the output is complete, but input file \"" + _input_positions_file +
+               "\" cannot be deleted: " + std::strerror(errno));
         return false;
     }
     return true;
@@ -155,18 +144,7 @@ bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _inp
         }
         return true;
     } catch (const std::exception& e) {
-        std::cerr << "trackmend: " << e.what() << "\n";
-        return false;
-    }
-}
-
-bool csv_application::append_filtered_position_to_file(csv_position_writer& _output_positions_file) const
-{
-    try {
-        for (const auto& p : m_filtered_positions) _output_positions_file.write(p);
-        return true;
-    } catch (const std::exception& e) {
-        std::cerr << "Error writing file (" << e.what() << ")\n";
+        report(e.what());
         return false;
     }
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "batch/csv_line_reader.hpp"
-#include "batch/csv_position_writer.hpp"
 #include "position.hpp"
 
 #include <string>
@@ -35,17 +34,13 @@ public:
     // reading failed.
     bool get_positions_from_file(int _amount, csv_line_reader& _input_positions_file);
 
-    // Writes all of m_filtered_positions. False, with "Error writing file"
-    // and the reason on standard error, when writing failed.
-    bool append_filtered_position_to_file(csv_position_writer& _output_positions_file) const;
-
     // Parses an input time text; throws std::logic_error
     // (timestamp: "<text>" is invalid!) when it does not parse.
     timestamp make_timestamp(const std::string& _json_string) const;
 
 private:
+    // The newly read positions of the current piece.
     positions_vector m_positions;
-    positions_vector m_filtered_positions;
 };
 
 }  // namespace zav

@@ -1,99 +1,63 @@
 #include "positions_post_processor.hpp"
 
 #include "core/exception.hpp"
+#include "pipeline/carry_over.hpp"
+#include "pipeline/coordinates.hpp"
 #include "pipeline/gap_filler.hpp"
-#include "pipeline/median_window.hpp"
+#include "pipeline/object_tracks.hpp"
 #include "pipeline/sliding_median.hpp"
+#include "pipeline/stream_smoother.hpp"
 #include "pipeline/time_distance.hpp"
 #include "pipeline/time_order.hpp"
-#include "pipeline/trackable_index.hpp"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <iterator>
-#include <span>
 
 namespace zav {
 
 namespace {
 
-using ms = std::chrono::milliseconds;
 using positions = positions_post_processor::positions;
 
-// Consecutive parts read as one sequence.
-struct sequence
+// The samples with coordinates of _sequence by object, indexed by their place
+// in it.
+object_tracks tracks_of(const positions& _sequence)
 {
-    std::span<const position> head;
-    std::span<const position> tail;
-
-    const position& operator[](std::size_t _index) const
-    {
-        return _index < head.size() ? head[_index] : tail[_index - head.size()];
+    object_tracks tracks;
+    for (std::size_t j = 0; j < _sequence.size(); ++j) {
+        const position& p = _sequence[j];
+        if (has_coordinates(p))
+            tracks.samples(tracks.number_of(p.trackable_uid))
+                .push_back({p.ts.get_time_since_epoch().count(), j, *p.x, *p.y});
     }
-};
-
-// Copies of the positions of _earlier followed by _later that lie at most
-// hold_back_span before the newest of them, in their order. _later is in time
-// order; _earlier, a carry-over, is small.
-positions recent_part(std::span<const position> _earlier, std::span<const position> _later)
-{
-    if (_earlier.empty() && _later.empty()) return {};
-    timestamp newest = _later.empty() ? _earlier.front().ts : _later.back().ts;
-    for (const position& p : _earlier) newest = std::max(newest, p.ts);
-    const timestamp oldest_kept = newest - positions_post_processor::hold_back_span;
-    const auto is_old = [&](const position& _p) { return _p.ts < oldest_kept; };
-    positions kept;
-    std::copy_if(_earlier.begin(), _earlier.end(), std::back_inserter(kept),
-                 [&](const position& _p) { return !is_old(_p); });
-    kept.insert(kept.end(), std::partition_point(_later.begin(), _later.end(), is_old), _later.end());
-    return kept;
+    return tracks;
 }
 
-// The positions at most hold_back_span before the newest of them, in their
-// order.
-positions recent_only(positions _positions)
+// The first of _samples at sequence index _index or later.
+std::size_t rank_of(const std::vector<track_sample>& _samples, std::size_t _index)
 {
-    if (_positions.empty()) return _positions;
-    const timestamp newest =
-        std::max_element(_positions.begin(), _positions.end(), positions_post_processor::timestamp_less)->ts;
-    const timestamp oldest_kept = newest - positions_post_processor::hold_back_span;
-    std::erase_if(_positions, [&](const position& _p) { return _p.ts < oldest_kept; });
-    return _positions;
-}
-
-// The synthetic positions for the elements of _to_process, which are the
-// elements from _offset on of _sequence. _index is built over a sequence with
-// the same objects, times and presence of coordinates as _sequence. With
-// _in_sequence, _to_process is that part of the sequence itself.
-positions gap_positions(const trackable_index& _index, const sequence& _sequence,
-                        std::span<const position> _to_process, std::size_t _offset, bool _in_sequence)
-{
-    gap_filler filler;
-    for (std::size_t i = 0; i < _to_process.size(); ++i) {
-        const position& current = _to_process[i];
-        if (!has_coordinates(current)) continue;
-        const auto before =
-            (_in_sequence ? _index.around(_offset + i) : _index.around(current, _offset + i)).before;
-        // Only the latest earlier sample counts: an older one lies behind a
-        // gap that is not filled.
-        if (!before.empty()) filler.fill(_sequence[before.back().index], current);
-    }
-    return filler.take();
-}
-
-// Whether a carry-over's two lists pair up element for element in object, time
-// and presence of coordinates, as every carry-over made here does.
-bool pairs_up(const positions& _raw, const positions& _filtered)
-{
-    return std::equal(_raw.begin(), _raw.end(), _filtered.begin(), _filtered.end(),
-                      [](const position& _r, const position& _f) {
-                          return _r.ts == _f.ts && has_coordinates(_r) == has_coordinates(_f) &&
-                                 _r.trackable_uid == _f.trackable_uid;
-                      });
+    return static_cast<std::size_t>(
+        std::lower_bound(_samples.begin(), _samples.end(), _index,
+                         [](const track_sample& _s, std::size_t _i) { return _s.index < _i; }) -
+        _samples.begin());
 }
 
 }  // namespace
+
+positions_post_processor::post_processing_result positions_post_processor::process_positions(
+    const additional_data& _additional_data, positions _positions_to_process)
+{
+    CORE_CHECK(_positions_to_process.size());
+    stream_smoother smoother;
+    smoother.set_carry_over(_additional_data.processed_positions, _additional_data.processed_filtered_positions);
+    post_processing_result result;
+    smoother.push(std::move(_positions_to_process),
+                  [&](const position& _p) { result.processed_positions.push_back(_p); });
+    result.additional_data_.not_processed_positions = smoother.held_back();
+    result.additional_data_.processed_positions = smoother.carried_raw();
+    result.additional_data_.processed_filtered_positions = smoother.carried_filtered();
+    return result;
+}
 
 // Split of a time-ordered piece; the held-back part starts at the first
 // position at most hold_back_span older than the newest one.
@@ -111,66 +75,65 @@ std::pair<std::vector<position>, std::vector<position>> positions_post_processor
     return {std::move(_positions_to_process), std::move(held_back)};
 }
 
-positions_post_processor::post_processing_result positions_post_processor::process_positions(
-    const additional_data& _additional_data, positions _positions_to_process)
-{
-    auto [older, held_back] = cut_positions(sorted_by_time(std::move(_positions_to_process)));
-    const positions& carried = _additional_data.processed_positions;
-    const filtered_positions& carried_filtered = _additional_data.processed_filtered_positions;
-
-    // Median windows reach back into the carry-over and on into the held-back part.
-    const trackable_index index({carried, older, held_back});
-
-    // The carry-over keeps raw values, so it is copied before older is filtered in
-    // place; the filter itself reads the raw values from the index.
-    positions recent = recent_part(carried, older);
-    filtered_positions filtered = filtered_by_object(std::move(older), index, carried.size());
-
-    // Gaps are bridged over carried_filtered followed by filtered. When the
-    // carry-over pairs up, that sequence matches the filter sequence in
-    // everything the index records but x and y, which are read from the
-    // sequence itself, so the same index serves.
-    const sequence for_interpolation{carried_filtered, filtered};
-    positions synthetic = pairs_up(carried, carried_filtered)
-                              ? gap_positions(index, for_interpolation, filtered, carried.size(), true)
-                              : gap_positions(trackable_index({carried_filtered, filtered}),
-                                              for_interpolation, filtered, carried_filtered.size(), true);
-    positions recent_filtered = recent_part(carried_filtered, filtered);
-
-    post_processing_result result;
-    result.processed_positions = merged_by_time(std::move(filtered), std::move(synthetic));
-    // Both carried lists are trimmed already.
-    result.additional_data_.not_processed_positions = std::move(held_back);
-    result.additional_data_.processed_positions = std::move(recent);
-    result.additional_data_.processed_filtered_positions = std::move(recent_filtered);
-    return result;
-}
-
 positions_post_processor::filtered_positions positions_post_processor::filter_positions(
     positions _positions_to_process, positions _positions_for_filter, std::size_t _added_positions)
 {
-    const trackable_index index({_positions_for_filter});
-    median_window window;
+    object_tracks tracks = tracks_of(_positions_for_filter);
+    sliding_median median;
+    std::vector<track_sample> window;
     for (std::size_t k = 0; k < _positions_to_process.size(); ++k) {
         position& p = _positions_to_process[k];
         if (!has_coordinates(p)) continue;
-        const auto filtered = window.filter(p, index.around(p, _added_positions + k));
+        const std::int64_t t = p.ts.get_time_since_epoch().count();
+        const std::size_t at = _added_positions + k;
+        const track_sample own{t, at, *p.x, *p.y};
+        // The element need not be the sample at its index: its own values
+        // count, the indexed sample's do not.
+        window.clear();
+        if (const std::uint32_t object = tracks.find(p.trackable_uid); object != uid_numbers::none) {
+            const std::vector<track_sample>& samples = tracks.samples(object);
+            const std::size_t rank = rank_of(samples, at);
+            const std::size_t after = rank + (rank < samples.size() && samples[rank].index == at ? 1 : 0);
+            window.assign(samples.begin() + static_cast<std::ptrdiff_t>(window_begin(samples, 0, rank, t)),
+                          samples.begin() + static_cast<std::ptrdiff_t>(rank));
+            window.push_back(own);
+            window.insert(window.end(), samples.begin() + static_cast<std::ptrdiff_t>(after),
+                          samples.begin() + static_cast<std::ptrdiff_t>(window_end(samples, after, t)));
+        } else {
+            window.push_back(own);
+        }
+        median.reset();
+        const coordinates filtered = median.over(window, 0, window.size() - 1);
         p.x = filtered.x;
         p.y = filtered.y;
     }
     return _positions_to_process;
 }
 
-int positions_post_processor::median_filter(std::vector<int> _values) { return median_of(_values); }
+int positions_post_processor::median_filter(std::vector<int> _values)
+{
+    std::sort(_values.begin(), _values.end());
+    return sliding_median::of_sorted(_values);
+}
 
 positions_post_processor::additional_data positions_post_processor::make_additional_data(
     positions _not_processed_positions, positions _processed_positions,
     filtered_positions _processed_filtered_positions)
 {
+    // Each list keeps what lies at most hold_back_span before its own newest
+    // position, trimmed as the pipeline trims its carry-over.
+    const auto trim = [](positions& _list) {
+        if (_list.empty()) return;
+        const auto earlier = [](const position& _l, const position& _r) { return _l.ts < _r.ts; };
+        const timestamp newest = std::max_element(_list.begin(), _list.end(), earlier)->ts;
+        keep_from(_list, std::is_sorted(_list.begin(), _list.end(), earlier), newest - hold_back_span);
+    };
+    trim(_processed_positions);
+    trim(_processed_filtered_positions);
     additional_data data;
     data.not_processed_positions = std::move(_not_processed_positions);
-    data.processed_positions = recent_only(std::move(_processed_positions));
-    data.processed_filtered_positions = recent_only(std::move(_processed_filtered_positions));
+    data.processed_positions = std::move(_processed_positions);
+    data.processed_filtered_positions = std::move(_processed_filtered_positions);
     return data;
 }
 
@@ -194,10 +157,26 @@ positions_post_processor::interpolated_positions positions_post_processor::inter
 {
     CORE_CHECK(_positions_for_interpolation.size() >= _positions_to_process.size());
     const std::size_t offset = _positions_for_interpolation.size() - _positions_to_process.size();
-    const trackable_index index({_positions_for_interpolation});
-    positions synthetic = gap_positions(index, sequence{_positions_for_interpolation, {}},
-                                        _positions_to_process, offset, false);
-    return merged_by_time(sorted_by_time(std::move(_positions_to_process)), std::move(synthetic));
+    const object_tracks tracks = tracks_of(_positions_for_interpolation);
+    gap_filler filler;
+    for (std::size_t i = 0; i < _positions_to_process.size(); ++i) {
+        const position& current = _positions_to_process[i];
+        if (!has_coordinates(current)) continue;
+        const std::uint32_t object = tracks.find(current.trackable_uid);
+        if (object == uid_numbers::none) continue;
+        // Only the latest earlier sample counts: an older one lies behind a
+        // gap that is not filled.
+        const std::vector<track_sample>& samples = tracks.samples(object);
+        const std::size_t rank = rank_of(samples, offset + i);
+        if (rank > 0) filler.fill(_positions_for_interpolation[samples[rank - 1].index], current);
+    }
+    const positions sorted = sorted_by_time(std::move(_positions_to_process));
+    const positions synthetic = filler.take();
+    positions result;
+    result.reserve(sorted.size() + synthetic.size());
+    for_each_merged_by_time(sorted.begin(), sorted.end(), synthetic.begin(), synthetic.end(),
+                            [&](const position& _p) { result.push_back(_p); });
+    return result;
 }
 
 }  // namespace zav

@@ -37,7 +37,9 @@ public:
         // The held-back part of the last piece, raw, in time order.
         positions not_processed_positions;
         // The raw versions of the positions processed so far, by the last call
-        // and earlier ones, that lie at most 10 s before the newest of them, in
+        // and earlier ones, that lie at most 10 s before the newest position
+        // the last call processed (not the newest ever processed: a position
+        // dated far ahead must not take the look-back from later pieces), in
         // the order they were processed. A call that processes nothing passes
         // them on unchanged.
         positions processed_positions;

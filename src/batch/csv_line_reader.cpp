@@ -33,6 +33,7 @@ csv_line_reader::csv_line_reader(const std::string& _path) : m_path(_path), m_bu
         m_fd = -1;
         fail(EISDIR);
     }
+    m_file_size = static_cast<std::uint64_t>(info.st_size);
 }
 
 csv_line_reader::~csv_line_reader()
@@ -51,6 +52,7 @@ bool csv_line_reader::fill()
     // Move the partial line to the front so that a whole block fits behind it.
     if (m_begin > 0) {
         std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_buffer_offset += m_begin;
         m_end -= m_begin;
         m_begin = 0;
     }
@@ -81,7 +83,10 @@ std::optional<std::string_view> csv_line_reader::next_line()
             const auto line_end = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
             const std::string_view line(start + m_begin, line_end - m_begin);
             m_begin = line_end + 1;
-            if (!skipping && line.size() <= max_line_length) return line;
+            if (!skipping && line.size() <= max_line_length) {
+                ++m_lines;
+                return line;
+            }
             skipping = false;
             scanned = m_begin;
             continue;
@@ -98,6 +103,7 @@ std::optional<std::string_view> csv_line_reader::next_line()
             if (m_begin < m_end && !skipping && m_end - m_begin <= max_line_length) {
                 const std::string_view line(m_buffer.data() + m_begin, m_end - m_begin);
                 m_begin = m_end;
+                ++m_lines;
                 return line;
             }
             m_begin = m_end;

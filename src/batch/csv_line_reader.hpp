@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,13 @@ public:
     // True once next_line() has reported the end of the file.
     bool at_end() const { return m_at_end; }
 
+    // The size of the file when it was opened, and how many of its bytes the
+    // lines returned so far took, for a progress report.
+    std::uint64_t file_size() const { return m_file_size; }
+    std::uint64_t consumed() const { return m_buffer_offset + m_begin; }
+    // Lines returned so far.
+    std::uint64_t lines() const { return m_lines; }
+
     static constexpr std::size_t max_line_length = 16 * 1024 * 1024;
 
 private:
@@ -45,6 +53,9 @@ private:
     std::size_t m_end = 0;    // one past the last byte read
     bool m_eof = false;
     bool m_at_end = false;
+    std::uint64_t m_file_size = 0;
+    std::uint64_t m_buffer_offset = 0;  // file offset of m_buffer[0]
+    std::uint64_t m_lines = 0;
 };
 
 }  // namespace zav

@@ -28,7 +28,7 @@ void insert_one(std::vector<int>& _sorted, int _value)
 
 }  // namespace
 
-sliding_median::coordinates sliding_median::over(std::span<const trackable_index::sample> _samples,
+coordinates sliding_median::over(std::span<const track_sample> _samples,
                                                  std::size_t _first, std::size_t _last)
 {
     // Windows only move forward in the usual case; any other move (possible
@@ -62,13 +62,13 @@ int sliding_median::of_sorted(std::span<const int> _values)
         std::lround(0.5 * static_cast<double>(std::int64_t{_values[n / 2 - 1]} + _values[n / 2])));
 }
 
-void sliding_median::remove(const trackable_index::sample& _sample)
+void sliding_median::remove(const track_sample& _sample)
 {
     erase_one(m_xs, _sample.x);
     erase_one(m_ys, _sample.y);
 }
 
-void sliding_median::insert(const trackable_index::sample& _sample)
+void sliding_median::insert(const track_sample& _sample)
 {
     insert_one(m_xs, _sample.x);
     insert_one(m_ys, _sample.y);

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "pipeline/trackable_index.hpp"
+#include "pipeline/coordinates.hpp"
+#include "pipeline/track_sample.hpp"
 
 #include <cstddef>
 #include <span>
@@ -15,16 +16,9 @@ namespace zav {
 class sliding_median
 {
 public:
-    struct coordinates
-    {
-        int x;
-        int y;
-    };
-
     // The medians over _samples[_first] to _samples[_last], inclusive. Calls
     // that follow each other must pass the same _samples until reset().
-    coordinates over(std::span<const trackable_index::sample> _samples, std::size_t _first,
-                     std::size_t _last);
+    coordinates over(std::span<const track_sample> _samples, std::size_t _first, std::size_t _last);
 
     // Forgets the window, before moving to another object's samples.
     void reset() { m_empty = true; }
@@ -34,8 +28,8 @@ public:
     static int of_sorted(std::span<const int> _values);
 
 private:
-    void remove(const trackable_index::sample& _sample);
-    void insert(const trackable_index::sample& _sample);
+    void remove(const track_sample& _sample);
+    void insert(const track_sample& _sample);
 
     // Ascending values of the window _samples[m_first] to _samples[m_last].
     std::vector<int> m_xs;

@@ -26,18 +26,4 @@ positions sorted_by_time(positions _positions)
     return sorted;
 }
 
-positions merged_by_time(positions _positions, positions _others)
-{
-    std::size_t i = _positions.size();
-    std::size_t j = _others.size();
-    _positions.resize(i + j);
-    for (std::size_t k = i + j; j > 0;) {
-        if (i > 0 && _others[j - 1].ts < _positions[i - 1].ts)
-            _positions[--k] = std::move(_positions[--i]);
-        else
-            _positions[--k] = std::move(_others[--j]);
-    }
-    return _positions;
-}
-
 }  // namespace zav

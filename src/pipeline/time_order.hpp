@@ -9,9 +9,16 @@ namespace zav {
 // already, as a piece usually is.
 positions_vector sorted_by_time(positions_vector _positions);
 
-// Both inputs ascending by time; the result too. Merges in place from the back
-// when _positions has room, as a piece's buffer has after its held-back part
-// was cut off.
-positions_vector merged_by_time(positions_vector _positions, positions_vector _others);
+// Visits the positions of two ranges, each ascending by time, ascending by
+// time; of equal times those of the first range come first.
+template <class First, class Second, class Visit>
+void for_each_merged_by_time(First _first, First _first_end, Second _second, Second _second_end, Visit&& _visit)
+{
+    for (; _first != _first_end; ++_first) {
+        for (; _second != _second_end && _second->ts < _first->ts; ++_second) _visit(*_second);
+        _visit(*_first);
+    }
+    for (; _second != _second_end; ++_second) _visit(*_second);
+}
 
 }  // namespace zav

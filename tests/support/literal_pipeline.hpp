@@ -8,8 +8,8 @@
 // Differences from the definition, shared with the fast pipeline: sorts are
 // stable (one of the orders an unstable sort may give, so that both versions
 // see equal-time samples in the same order), and the carry-over keeps the
-// positions within 10 000 ms of the newest one instead of binary-searching for
-// them, which is the same for time-ordered lists.
+// positions within 10 000 ms of the newest one processed instead of
+// binary-searching for them, which is the same for time-ordered lists.
 
 #include "positions_post_processor.hpp"
 
@@ -101,10 +101,12 @@ inline positions interpolate_positions(positions _to_process, const positions& _
     return new_positions;
 }
 
-inline positions trimmed(positions _positions)
+// The positions at most 10 000 ms before the newest of _processed, the
+// positions this call processed; all of them when it processed none.
+inline positions trimmed(positions _positions, const positions& _processed)
 {
-    if (_positions.empty()) return _positions;
-    const timestamp newest = std::max_element(_positions.begin(), _positions.end(), ppp::timestamp_less)->ts;
+    if (_processed.empty()) return _positions;
+    const timestamp newest = std::max_element(_processed.begin(), _processed.end(), ppp::timestamp_less)->ts;
     std::erase_if(_positions,
                   [&](const position& _p) { return _p.ts < newest - std::chrono::milliseconds(10000); });
     return _positions;
@@ -116,8 +118,8 @@ inline positions concatenated(positions _first, const positions& _second)
     return _first;
 }
 
-// The carry-over holds the last 10 s of everything processed so far, not only
-// of the last call.
+// The carry-over holds what was processed so far, by this call and earlier
+// ones, at most 10 s before the newest position this call processed.
 inline ppp::post_processing_result process_positions(const ppp::additional_data& _context, positions _piece)
 {
     if (_piece.empty()) throw std::invalid_argument("process_positions: empty piece");
@@ -136,8 +138,8 @@ inline ppp::post_processing_result process_positions(const ppp::additional_data&
     ppp::post_processing_result result;
     result.processed_positions = interpolate_positions(filtered, for_interpolation);
     result.additional_data_.not_processed_positions = std::move(held_back);
-    result.additional_data_.processed_positions = trimmed(concatenated(_context.processed_positions, older));
-    result.additional_data_.processed_filtered_positions = trimmed(for_interpolation);
+    result.additional_data_.processed_positions = trimmed(concatenated(_context.processed_positions, older), older);
+    result.additional_data_.processed_filtered_positions = trimmed(for_interpolation, older);
     return result;
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
@@ -110,7 +112,9 @@ TEST_F(MainTest, BatchRuns)
 {
     auto r = trackmend("-i in.csv -o out.csv -s -p ' 2x'");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err.rfind("trackmend: ", 0), 0u) << "one summary line: " << r.err;
+    EXPECT_NE(r.err.find("positions written (1 synthetic)"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_TRUE(fs::exists(m_in)) << "-s keeps the input";
     std::ifstream out(path("out.csv"));
     std::vector<std::string> lines;
