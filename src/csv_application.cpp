@@ -1,9 +1,9 @@
 #include "csv_application.hpp"
 
+#include "batch/batch_report.hpp"
 #include "batch/csv_position_parser.hpp"
 #include "batch/csv_position_writer.hpp"
 #include "core/output_file.hpp"
-#include "batch/batch_report.hpp"
 #include "pipeline/stream_smoother.hpp"
 
 #include <sys/stat.h>

@@ -49,7 +49,8 @@ positions_post_processor::post_processing_result positions_post_processor::proce
 {
     CORE_CHECK(_positions_to_process.size());
     stream_smoother smoother;
-    smoother.set_carry_over(_additional_data.processed_positions, _additional_data.processed_filtered_positions);
+    smoother.set_carry_over(_additional_data.processed_positions,
+                            _additional_data.processed_filtered_positions);
     post_processing_result result;
     smoother.push(std::move(_positions_to_process),
                   [&](const position& _p) { result.processed_positions.push_back(_p); });

@@ -24,8 +24,9 @@ void batch_report::progress(std::uint64_t _consumed_bytes, std::uint64_t _total_
     const auto now = clock::now();
     if (now - m_last_drawn < redraw_interval) return;
     m_last_drawn = now;
-    const double percent = _total_bytes == 0 ? 100.0 : 100.0 * static_cast<double>(_consumed_bytes) /
-                                                           static_cast<double>(_total_bytes);
+    const double percent =
+        _total_bytes == 0 ? 100.0
+                          : 100.0 * static_cast<double>(_consumed_bytes) / static_cast<double>(_total_bytes);
     const double elapsed = seconds();
     m_out << clear_line
           << boost::format("trackmend: %.0f%% read, %.2f M lines/s, %d positions written") % percent %

@@ -24,7 +24,8 @@ public:
 
     // Removes the progress line and writes
     // "trackmend: L lines read, M skipped as malformed, W positions written (S synthetic) in T s".
-    void summary(std::uint64_t _lines, std::uint64_t _skipped, std::uint64_t _written, std::uint64_t _synthetic);
+    void summary(std::uint64_t _lines, std::uint64_t _skipped, std::uint64_t _written,
+                 std::uint64_t _synthetic);
 
 private:
     using clock = std::chrono::steady_clock;

@@ -28,8 +28,8 @@ void insert_one(std::vector<int>& _sorted, int _value)
 
 }  // namespace
 
-coordinates sliding_median::over(std::span<const track_sample> _samples,
-                                                 std::size_t _first, std::size_t _last)
+coordinates sliding_median::over(std::span<const track_sample> _samples, std::size_t _first,
+                                 std::size_t _last)
 {
     // Windows only move forward in the usual case; any other move (possible
     // when the samples are not in time order) starts afresh.

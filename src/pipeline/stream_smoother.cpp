@@ -72,13 +72,16 @@ void stream_smoother::add(positions_vector& _arrived)
     // held-back positions followed by the arrived ones would place them.
     std::deque<pending_entry> merged;
     auto next = _arrived.begin();
+    const auto take_next = [&] {
+        const std::uint32_t object = has_coordinates(*next) ? object_of(*next) : uid_numbers::none;
+        merged.push_back({std::move(*next), object});
+        ++next;
+    };
     for (pending_entry& e : m_pending) {
-        for (; next != _arrived.end() && next->ts < e.p.ts; ++next)
-            merged.push_back({std::move(*next), has_coordinates(*next) ? object_of(*next) : uid_numbers::none});
+        while (next != _arrived.end() && next->ts < e.p.ts) take_next();
         merged.push_back(std::move(e));
     }
-    for (; next != _arrived.end(); ++next)
-        merged.push_back({std::move(*next), has_coordinates(*next) ? object_of(*next) : uid_numbers::none});
+    while (next != _arrived.end()) take_next();
     m_pending = std::move(merged);
     m_index_valid = false;
 }
@@ -89,7 +92,8 @@ void stream_smoother::rebuild()
     std::fill(m_state.begin(), m_state.end(), track_state{});
     for (const position& p : m_raw)
         if (has_coordinates(p))
-            m_tracks.samples(object_of(p)).push_back({p.ts.get_time_since_epoch().count(), no_index, *p.x, *p.y});
+            m_tracks.samples(object_of(p))
+                .push_back({p.ts.get_time_since_epoch().count(), no_index, *p.x, *p.y});
     for (std::uint32_t object = 0; object < m_tracks.size(); ++object)
         m_state[object].first_pending = m_tracks.samples(object).size();
     for (std::size_t i = 0; i < m_pending.size(); ++i) {
@@ -99,7 +103,8 @@ void stream_smoother::rebuild()
                 {e.p.ts.get_time_since_epoch().count(), m_pending_first + i, *e.p.x, *e.p.y});
     }
     for (std::size_t i = 0; i < m_filtered.size(); ++i)
-        if (has_coordinates(m_filtered[i])) m_state[object_of(m_filtered[i])].last_filtered = m_filtered_first + i;
+        if (has_coordinates(m_filtered[i]))
+            m_state[object_of(m_filtered[i])].last_filtered = m_filtered_first + i;
     m_index_valid = true;
 }
 
@@ -132,7 +137,7 @@ void stream_smoother::filter(std::size_t _count)
         // than a window before it are out of reach for good: a scan stops at
         // the first of them as it would run out of samples without them.
         while (state.head < first && samples[state.head].ts < samples[first].ts - median_half_width.count())
-                ++state.head;
+            ++state.head;
         m_median.reset();
         for (std::size_t r = first; r < first + state.processed; ++r) {
             const std::int64_t t = samples[r].ts;
@@ -153,7 +158,8 @@ void stream_smoother::filter(std::size_t _count)
 void stream_smoother::smooth_and_emit(std::size_t _count, const sink& _sink)
 {
     const std::size_t first_filtered = m_filtered.size();
-    if (!m_filtered.empty() && m_pending.front().p.ts < m_filtered.back().ts) m_filtered_in_time_order = false;
+    if (!m_filtered.empty() && m_pending.front().p.ts < m_filtered.back().ts)
+        m_filtered_in_time_order = false;
     for (std::size_t i = 0; i < _count; ++i) {
         const pending_entry& e = m_pending[i];
         position filtered = e.p;
@@ -171,8 +177,8 @@ void stream_smoother::smooth_and_emit(std::size_t _count, const sink& _sink)
     }
     const positions_vector synthetic = m_gaps.take();
     m_synthetic += synthetic.size();
-    for_each_merged_by_time(m_filtered.begin() + static_cast<std::ptrdiff_t>(first_filtered), m_filtered.end(),
-                            synthetic.begin(), synthetic.end(), _sink);
+    for_each_merged_by_time(m_filtered.begin() + static_cast<std::ptrdiff_t>(first_filtered),
+                            m_filtered.end(), synthetic.begin(), synthetic.end(), _sink);
 }
 
 void stream_smoother::carry(std::size_t _count)

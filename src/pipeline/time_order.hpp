@@ -12,7 +12,8 @@ positions_vector sorted_by_time(positions_vector _positions);
 // Visits the positions of two ranges, each ascending by time, ascending by
 // time; of equal times those of the first range come first.
 template <class First, class Second, class Visit>
-void for_each_merged_by_time(First _first, First _first_end, Second _second, Second _second_end, Visit&& _visit)
+void for_each_merged_by_time(First _first, First _first_end, Second _second, Second _second_end,
+                             Visit&& _visit)
 {
     for (; _first != _first_end; ++_first) {
         for (; _second != _second_end && _second->ts < _first->ts; ++_second) _visit(*_second);

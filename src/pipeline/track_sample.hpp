@@ -25,7 +25,8 @@ inline std::size_t window_begin(std::span<const track_sample> _samples, std::siz
                                 std::int64_t _t)
 {
     const std::int64_t half_width = pipeline::median_half_width.count();
-    while (_end > _begin && _samples[_end - 1].ts - _t <= half_width && _t - _samples[_end - 1].ts <= half_width)
+    while (_end > _begin && _samples[_end - 1].ts - _t <= half_width &&
+           _t - _samples[_end - 1].ts <= half_width)
         --_end;
     return _end;
 }

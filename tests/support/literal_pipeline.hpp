@@ -23,7 +23,7 @@ namespace zav::test::literal {
 using ppp = positions_post_processor;
 using positions = ppp::positions;
 
-inline bool has_coordinates(const position& _p) { return _p.x && _p.y; }
+inline bool has_x_and_y(const position& _p) { return _p.x && _p.y; }
 
 inline int median_filter(std::vector<int> _values)
 {
@@ -38,14 +38,14 @@ inline positions filter_positions(positions _to_process, const positions& _for_f
 {
     for (std::size_t k = 0; k < _to_process.size(); ++k) {
         position& current = _to_process[k];
-        if (!has_coordinates(current)) continue;
+        if (!has_x_and_y(current)) continue;
         std::vector<int> xs{*current.x};
         std::vector<int> ys{*current.y};
         const std::size_t self = _added + k;
         // Returns false when the scan stops.
         const auto visit = [&](std::size_t _j) {
             const position& candidate = _for_filter[_j];
-            if (candidate.trackable_uid != current.trackable_uid || !has_coordinates(candidate)) return true;
+            if (candidate.trackable_uid != current.trackable_uid || !has_x_and_y(candidate)) return true;
             if (ppp::delta_ms(current, candidate) > std::chrono::milliseconds(1000)) return false;
             xs.push_back(*candidate.x);
             ys.push_back(*candidate.y);
@@ -70,11 +70,11 @@ inline positions interpolate_positions(positions _to_process, const positions& _
     positions new_positions;
     for (std::size_t i = 0; i < _to_process.size(); ++i) {
         const position& current = _to_process[i];
-        if (!has_coordinates(current)) continue;
+        if (!has_x_and_y(current)) continue;
         const position* prev = nullptr;
         for (std::size_t j = offset + i; j-- > 0;) {
             const position& candidate = _for_interpolation[j];
-            if (has_coordinates(candidate) && candidate.trackable_uid == current.trackable_uid) {
+            if (has_x_and_y(candidate) && candidate.trackable_uid == current.trackable_uid) {
                 prev = &candidate;
                 break;
             }
@@ -138,7 +138,8 @@ inline ppp::post_processing_result process_positions(const ppp::additional_data&
     ppp::post_processing_result result;
     result.processed_positions = interpolate_positions(filtered, for_interpolation);
     result.additional_data_.not_processed_positions = std::move(held_back);
-    result.additional_data_.processed_positions = trimmed(concatenated(_context.processed_positions, older), older);
+    result.additional_data_.processed_positions =
+        trimmed(concatenated(_context.processed_positions, older), older);
     result.additional_data_.processed_filtered_positions = trimmed(for_interpolation, older);
     return result;
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 using namespace zav;
 namespace fs = std::filesystem;
@@ -263,4 +264,36 @@ TEST_F(CsvApplicationTest, FailuresKeepTheInputAndCreateNoOutput)
     EXPECT_EQ(lines_of(in).size(), 1u) << "the input is unchanged";
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 3)
         << "no temporary file left behind";
+}
+
+TEST_F(CsvApplicationTest, PositionFarAheadTakesNoLookBackFromLaterPieces)
+{
+    // F's positions, far ahead of A's, are read and processed first; A at
+    // 2.9 s must still have A at 2 s in its median window and start the gap
+    // to 6 s from there, as in one piece.
+    std::string text;
+    for (const auto& [uid, time, x] :
+         std::vector<std::tuple<std::string, std::string, int>>{{"F", "12:01:40", 0},
+                                                                {"F", "12:03:20", 0},
+                                                                {"A", "12:00:00", 0},
+                                                                {"A", "12:00:01", 0},
+                                                                {"A", "12:00:01.5", 0},
+                                                                {"A", "12:00:02", 0},
+                                                                {"A", "12:00:02.9", 90},
+                                                                {"A", "12:00:06", 90}})
+        text +=
+            uid + "|\\N|2024-05-01 " + time + "|1|f|\\N|\\N|\\N|UWB|" + std::to_string(x) + "|0|0|a|p|\\N\n";
+    const auto in = write("in.csv", text);
+    auto whole = run(in, 100000);
+    auto small_pieces = run(in, 3);
+    std::vector<std::string> a_after_2s;
+    for (const auto& line : small_pieces)
+        if (line.find("                     A|") == 0 && line.substr(36, 23) > "2024-05-01 12:00:02.000")
+            a_after_2s.push_back(line.substr(36, 23) + " x=" + line.substr(63, 7));
+    EXPECT_EQ(a_after_2s, (std::vector<std::string>{
+                              "2024-05-01 12:00:02.900 x=     45", "2024-05-01 12:00:03.900 x=     60",
+                              "2024-05-01 12:00:04.900 x=     75", "2024-05-01 12:00:06.000 x=     90"}));
+    std::sort(whole.begin(), whole.end());
+    std::sort(small_pieces.begin(), small_pieces.end());
+    EXPECT_EQ(small_pieces, whole);
 }
