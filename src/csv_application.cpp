@@ -52,7 +52,8 @@ void report(const std::string& _message) { std::cerr << "trackmend: " << _messag
 // that a piece ending with it processes everything else.
 position make_flush_position(const stream_smoother& _smoother, const positions_vector& _read)
 {
-    const position* newest = _smoother.held_back_count() > 0 ? &_smoother.newest_held_back() : nullptr;
+    const position held_back = _smoother.held_back_count() > 0 ? _smoother.newest_held_back() : position{};
+    const position* newest = _smoother.held_back_count() > 0 ? &held_back : nullptr;
     for (const position& p : _read)
         if (newest == nullptr || newest->ts < p.ts) newest = &p;
     position flush = *newest;

@@ -5,6 +5,7 @@
 #include "pipeline/coordinates.hpp"
 #include "pipeline/gap_filler.hpp"
 #include "pipeline/object_tracks.hpp"
+#include "pipeline/position_record.hpp"
 #include "pipeline/sliding_median.hpp"
 #include "pipeline/stream_smoother.hpp"
 #include "pipeline/time_distance.hpp"
@@ -25,10 +26,8 @@ object_tracks tracks_of(const positions& _sequence)
 {
     object_tracks tracks;
     for (std::size_t j = 0; j < _sequence.size(); ++j) {
-        const position& p = _sequence[j];
-        if (has_coordinates(p))
-            tracks.samples(tracks.number_of(p.trackable_uid))
-                .push_back({p.ts.get_time_since_epoch().count(), j, *p.x, *p.y});
+        const position_record r = tracks.record_of(_sequence[j]);
+        if (r.has_coordinates()) tracks.samples(r.uid).push_back({r.ts, j, r.x, r.y});
     }
     return tracks;
 }
@@ -91,7 +90,7 @@ positions_post_processor::filtered_positions positions_post_processor::filter_po
         // The element need not be the sample at its index: its own values
         // count, the indexed sample's do not.
         window.clear();
-        if (const std::uint32_t object = tracks.find(p.trackable_uid); object != uid_numbers::none) {
+        if (const std::uint32_t object = tracks.find(p.trackable_uid); object != position_record::absent) {
             const std::vector<track_sample>& samples = tracks.samples(object);
             const std::size_t rank = rank_of(samples, at);
             const std::size_t after = rank + (rank < samples.size() && samples[rank].index == at ? 1 : 0);
@@ -127,7 +126,8 @@ positions_post_processor::additional_data positions_post_processor::make_additio
         if (_list.empty()) return;
         const auto earlier = [](const position& _l, const position& _r) { return _l.ts < _r.ts; };
         const timestamp newest = std::max_element(_list.begin(), _list.end(), earlier)->ts;
-        keep_from(_list, std::is_sorted(_list.begin(), _list.end(), earlier), newest - hold_back_span);
+        keep_from(_list, std::is_sorted(_list.begin(), _list.end(), earlier),
+                  (newest - hold_back_span).get_time_since_epoch().count());
     };
     trim(_processed_positions);
     trim(_processed_filtered_positions);
@@ -158,21 +158,24 @@ positions_post_processor::interpolated_positions positions_post_processor::inter
 {
     CORE_CHECK(_positions_for_interpolation.size() >= _positions_to_process.size());
     const std::size_t offset = _positions_for_interpolation.size() - _positions_to_process.size();
-    const object_tracks tracks = tracks_of(_positions_for_interpolation);
+    object_tracks tracks = tracks_of(_positions_for_interpolation);
     gap_filler filler;
     for (std::size_t i = 0; i < _positions_to_process.size(); ++i) {
         const position& current = _positions_to_process[i];
         if (!has_coordinates(current)) continue;
         const std::uint32_t object = tracks.find(current.trackable_uid);
-        if (object == uid_numbers::none) continue;
+        if (object == position_record::absent) continue;
         // Only the latest earlier sample counts: an older one lies behind a
         // gap that is not filled.
         const std::vector<track_sample>& samples = tracks.samples(object);
         const std::size_t rank = rank_of(samples, offset + i);
-        if (rank > 0) filler.fill(_positions_for_interpolation[samples[rank - 1].index], current);
+        if (rank > 0)
+            filler.fill(tracks.record_of(_positions_for_interpolation[samples[rank - 1].index]),
+                        tracks.record_of(current));
     }
     const positions sorted = sorted_by_time(std::move(_positions_to_process));
-    const positions synthetic = filler.take();
+    positions synthetic;
+    for (const position_record& r : filler.take()) synthetic.push_back(tracks.strings().position_of(r));
     positions result;
     result.reserve(sorted.size() + synthetic.size());
     for_each_merged_by_time(sorted.begin(), sorted.end(), synthetic.begin(), synthetic.end(),

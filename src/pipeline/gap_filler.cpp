@@ -2,9 +2,10 @@
 
 #include "pipeline/constants.hpp"
 #include "pipeline/time_distance.hpp"
-#include "pipeline/time_order.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace zav {
 
@@ -22,28 +23,37 @@ int step(std::int64_t _difference, std::int64_t _k, std::int64_t _n)
 
 }  // namespace
 
-void gap_filler::fill(const position& _previous, const position& _current)
+void gap_filler::fill(const position_record& _previous, const position_record& _current)
 {
-    const auto delta = delta_ms(_previous, _current);
-    if (delta < shortest_gap || delta > longest_gap) return;
-    const std::int64_t seconds = delta_s(_previous, _current).count();
+    if (m_taken) {
+        m_positions.clear();
+        m_taken = false;
+    }
+    const std::int64_t delta = std::abs(_current.ts - _previous.ts);
+    if (delta < shortest_gap.count() || delta > longest_gap.count()) return;
+    const std::int64_t seconds = rounded_seconds(delta);
     if (seconds < smallest_filled_gap.count()) return;
-    const std::int64_t dx = std::int64_t{*_current.x} - *_previous.x;
-    const std::int64_t dy = std::int64_t{*_current.y} - *_previous.y;
+    const std::int64_t dx = std::int64_t{_current.x} - _previous.x;
+    const std::int64_t dy = std::int64_t{_current.y} - _previous.y;
     for (std::int64_t k = 1; k < seconds; ++k) {
-        position synthetic = _previous;
-        synthetic.ts = _previous.ts + k * interpolation_step;
-        synthetic.x = *_previous.x + step(dx, k, seconds);
-        synthetic.y = *_previous.y + step(dy, k, seconds);
-        m_positions.push_back(std::move(synthetic));
+        position_record synthetic = _previous;
+        synthetic.ts = _previous.ts + k * interpolation_step.count();
+        synthetic.x = _previous.x + step(dx, k, seconds);
+        synthetic.y = _previous.y + step(dy, k, seconds);
+        m_positions.push_back(synthetic);
     }
 }
 
-positions_vector gap_filler::take()
+const std::vector<position_record>& gap_filler::take()
 {
+    if (m_taken) m_positions.clear();
+    m_taken = true;
     // Each gap's positions are ascending already; gaps of different objects
-    // interleave.
-    return sorted_by_time(std::move(m_positions));
+    // interleave. Equal times keep their order, as a stable sort of positions
+    // would.
+    std::stable_sort(m_positions.begin(), m_positions.end(),
+                     [](const position_record& _l, const position_record& _r) { return _l.ts < _r.ts; });
+    return m_positions;
 }
 
 }  // namespace zav

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "position.hpp"
+#include "pipeline/position_record.hpp"
 
-#include <cstdint>
+#include <vector>
 
 namespace zav {
 
@@ -16,13 +16,15 @@ public:
     // shortest_gap and longest_gap and rounds to at least
     // smallest_filled_gap. Each is a copy of _previous with linearly
     // interpolated x and y.
-    void fill(const position& _previous, const position& _current);
+    void fill(const position_record& _previous, const position_record& _current);
 
-    // The positions collected, ascending by time.
-    positions_vector take();
+    // The positions collected, ascending by time; the next ones start afresh
+    // in the same buffer.
+    const std::vector<position_record>& take();
 
 private:
-    positions_vector m_positions;
+    std::vector<position_record> m_positions;
+    bool m_taken = false;
 };
 
 }  // namespace zav

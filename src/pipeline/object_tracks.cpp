@@ -2,20 +2,17 @@
 
 namespace zav {
 
-std::uint32_t object_tracks::number_of(std::string_view _uid)
+position_record object_tracks::record_of(const position& _position)
 {
-    if (m_last != uid_numbers::none && m_uids[m_last] == _uid) return m_last;
-    std::uint32_t number = m_numbers.find(_uid);
-    if (number == uid_numbers::none) {
-        number = static_cast<std::uint32_t>(m_samples.size());
-        m_uids.emplace_back(_uid);
-        m_numbers.add(m_uids.back(), number);
-        m_samples.emplace_back();
-    }
-    m_last = number;
-    return number;
+    const position_record record = m_strings.record_of(_position);
+    if (m_samples.size() < m_strings.size()) m_samples.resize(m_strings.size());
+    return record;
 }
 
-std::uint32_t object_tracks::find(std::string_view _uid) const { return m_numbers.find(_uid); }
+const std::vector<track_sample>& object_tracks::samples(std::uint32_t _object) const
+{
+    static const std::vector<track_sample> none;
+    return _object < m_samples.size() ? m_samples[_object] : none;
+}
 
 }  // namespace zav

@@ -3,6 +3,7 @@
 #include "pipeline/coordinates.hpp"
 #include "pipeline/gap_filler.hpp"
 #include "pipeline/object_tracks.hpp"
+#include "pipeline/position_record.hpp"
 #include "pipeline/sliding_median.hpp"
 #include "position.hpp"
 
@@ -58,16 +59,10 @@ public:
     // Synthetic positions handed out so far.
     std::uint64_t synthetic_count() const { return m_synthetic; }
     // The first held-back position of the newest time; something must be held back.
-    const position& newest_held_back() const;
+    position newest_held_back() const;
 
 private:
     static constexpr std::uint64_t no_index = UINT64_MAX;
-
-    struct pending_entry
-    {
-        position p;
-        std::uint32_t object;  // uid_numbers::none without coordinates
-    };
 
     // Per object; its samples are m_tracks.samples(object).
     struct track_state
@@ -83,27 +78,28 @@ private:
         std::size_t processed = 0;
     };
 
-    std::uint32_t object_of(const position& _position);
     void add(positions_vector& _arrived);
+    positions_vector positions_of(const std::deque<position_record>& _records) const;
     void rebuild();
     void filter(std::size_t _count);
     void smooth_and_emit(std::size_t _count, const sink& _sink);
     void carry(std::size_t _count);
 
+    // Objects are known by the number of their uid among the record texts.
     object_tracks m_tracks;
     std::vector<track_state> m_state;
 
     // Held back, in time order; m_pending_first numbers m_pending.front().
-    std::deque<pending_entry> m_pending;
+    std::deque<position_record> m_pending;
     std::uint64_t m_pending_first = 0;
     // The carry-over, in the order of processing.
-    std::deque<position> m_raw;
-    std::deque<position> m_filtered;
+    std::deque<position_record> m_raw;
+    std::deque<position_record> m_filtered;
     std::uint64_t m_filtered_first = 0;
     bool m_raw_in_time_order = true;
     bool m_filtered_in_time_order = true;
     bool m_processed_any = false;
-    timestamp m_newest_processed;
+    std::int64_t m_newest_processed = 0;
 
     // Whether m_tracks and m_state describe the carry-over and the held-back
     // positions; when false, rebuild() makes them anew before the next filter.
@@ -116,6 +112,7 @@ private:
     std::vector<coordinates> m_medians;
     sliding_median m_median;
     gap_filler m_gaps;
+    position m_out;
 };
 
 }  // namespace zav

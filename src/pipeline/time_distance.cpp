@@ -13,8 +13,12 @@ std::chrono::milliseconds delta_ms(const position& _lhs, const position& _rhs)
 
 std::chrono::seconds delta_s(const position& _lhs, const position& _rhs)
 {
-    const std::int64_t d = delta_ms(_lhs, _rhs).count();
-    return std::chrono::seconds(d / 1000 + std::lround(static_cast<double>(d % 1000) / 1000.0));
+    return std::chrono::seconds(rounded_seconds(delta_ms(_lhs, _rhs).count()));
+}
+
+std::int64_t rounded_seconds(std::int64_t _milliseconds)
+{
+    return _milliseconds / 1000 + std::lround(static_cast<double>(_milliseconds % 1000) / 1000.0);
 }
 
 }  // namespace zav::pipeline

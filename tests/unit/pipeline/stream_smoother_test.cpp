@@ -51,7 +51,8 @@ void check_against_literal(std::mt19937_64& _rng, const stream_shape& _shape, un
         ASSERT_EQ(smoother.carried_raw(), literal.additional_data_.processed_positions) << "call " << call;
         ASSERT_EQ(smoother.carried_filtered(), literal.additional_data_.processed_filtered_positions)
             << "call " << call;
-        ASSERT_EQ(as_multiset(smoother.held_back()), as_multiset(literal.additional_data_.not_processed_positions))
+        ASSERT_EQ(as_multiset(smoother.held_back()),
+                  as_multiset(literal.additional_data_.not_processed_positions))
             << "call " << call;
         literal_context = std::move(literal.additional_data_);
     }
@@ -92,5 +93,6 @@ TEST(StreamSmootherTest, PositionFarAheadTakesNoLookBack)
     for (const position& p : output)
         if (p.trackable_uid == "A" && p.ts.get_time_since_epoch().count() >= 2900)
             a_from_2900.emplace_back(p.ts.get_time_since_epoch().count(), *p.x);
-    EXPECT_EQ(a_from_2900, (std::vector<std::pair<long long, int>>{{2900, 45}, {3900, 60}, {4900, 75}, {6000, 90}}));
+    EXPECT_EQ(a_from_2900,
+              (std::vector<std::pair<long long, int>>{{2900, 45}, {3900, 60}, {4900, 75}, {6000, 90}}));
 }

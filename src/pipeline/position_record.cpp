@@ -1,0 +1,86 @@
+#include "pipeline/position_record.hpp"
+
+namespace zav {
+
+namespace {
+
+void assign(boost::optional<std::string>& _out, const std::string* _text)
+{
+    if (_text == nullptr)
+        _out = boost::none;
+    else if (_out)
+        _out->assign(*_text);
+    else
+        _out = *_text;
+}
+
+}  // namespace
+
+std::uint32_t record_strings::number_of(std::string_view _text)
+{
+    // Consecutive positions of one tag repeat the same texts.
+    if (m_last != position_record::absent && m_texts[m_last] == _text) return m_last;
+    std::uint32_t number = m_numbers.find(_text);
+    if (number == uid_numbers::none) {
+        number = static_cast<std::uint32_t>(m_texts.size());
+        m_texts.emplace_back(_text);
+        m_numbers.add(m_texts.back(), number);
+    }
+    m_last = number;
+    return number;
+}
+
+std::uint32_t record_strings::find(std::string_view _text) const
+{
+    const std::uint32_t number = m_numbers.find(_text);
+    return number == uid_numbers::none ? position_record::absent : number;
+}
+
+std::uint32_t record_strings::number_of(std::string_view _text, std::uint32_t _guess)
+{
+    if (_guess != position_record::absent && m_texts[_guess] == _text) return _guess;
+    return number_of(_text);
+}
+
+position_record record_strings::record_of(const position& _position)
+{
+    position_record r;
+    r.ts = _position.ts.get_time_since_epoch().count();
+    r.trackable_id = _position.trackable_id;
+    r.uid = number_of(_position.trackable_uid);
+    if (m_last_of_uid.size() <= r.uid) m_last_of_uid.resize(r.uid + 1);
+    last_texts& last = m_last_of_uid[r.uid];
+    if (_position.mac_address) last.mac_address = r.mac_address = number_of(*_position.mac_address, last.mac_address);
+    if (_position.area_uid) last.area_uid = r.area_uid = number_of(*_position.area_uid, last.area_uid);
+    if (_position.project_uid) last.project_uid = r.project_uid = number_of(*_position.project_uid, last.project_uid);
+    if (_position.x) r.x = *_position.x, r.present |= position_record::has_x;
+    if (_position.y) r.y = *_position.y, r.present |= position_record::has_y;
+    if (_position.z) r.z = *_position.z, r.present |= position_record::has_z;
+    if (_position.inactive) r.inactive = *_position.inactive, r.present |= position_record::has_inactive;
+    return r;
+}
+
+void record_strings::fill(const position_record& _record, position& _out) const
+{
+    const auto text_of = [&](std::uint32_t _n) { return _n == position_record::absent ? nullptr : &m_texts[_n]; };
+    _out.trackable_id = _record.trackable_id;
+    _out.trackable_uid.assign(m_texts[_record.uid]);
+    assign(_out.mac_address, text_of(_record.mac_address));
+    _out.ts = timestamp(std::chrono::milliseconds(_record.ts));
+    _out.x = (_record.present & position_record::has_x) ? boost::optional<int>(_record.x) : boost::none;
+    _out.y = (_record.present & position_record::has_y) ? boost::optional<int>(_record.y) : boost::none;
+    _out.z = (_record.present & position_record::has_z) ? boost::optional<int>(_record.z) : boost::none;
+    assign(_out.area_uid, text_of(_record.area_uid));
+    assign(_out.project_uid, text_of(_record.project_uid));
+    _out.inactive =
+        (_record.present & position_record::has_inactive) ? boost::optional<short>(_record.inactive) : boost::none;
+}
+
+position record_strings::position_of(const position_record& _record) const
+{
+    position p;
+    fill(_record, p);
+    return p;
+}
+
+}  // namespace zav

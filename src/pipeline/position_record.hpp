@@ -1,0 +1,81 @@
+#pragma once
+
+#include "pipeline/uid_numbers.hpp"
+#include "position.hpp"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zav {
+
+// A position as the pipeline keeps it between pieces: 48 bytes, the time as
+// an integer and every text as a number in a record_strings table (one copy
+// per distinct text), so that the 10 s held back and carried over stay small
+// and moving them allocates nothing.
+struct position_record
+{
+    static constexpr std::uint32_t absent = UINT32_MAX;
+    enum : std::uint8_t
+    {
+        has_x = 1,
+        has_y = 2,
+        has_z = 4,
+        has_inactive = 8
+    };
+
+    std::int64_t ts = 0;  // milliseconds since the epoch
+    long long trackable_id = 0;
+    int x = 0;
+    int y = 0;
+    int z = 0;
+    std::uint32_t uid = 0;  // a text number, never absent
+    std::uint32_t mac_address = absent;
+    std::uint32_t area_uid = absent;
+    std::uint32_t project_uid = absent;
+    short inactive = 0;
+    std::uint8_t present = 0;
+
+    bool has_coordinates() const { return (present & (has_x | has_y)) == (has_x | has_y); }
+};
+
+// Numbers for the texts of position records, 0, 1, 2, ... in the order they
+// are first seen. Grows with the number of distinct texts, which the tags,
+// areas and projects of a site keep small.
+class record_strings
+{
+public:
+    std::uint32_t number_of(std::string_view _text);
+    // The number of _text, or position_record::absent.
+    std::uint32_t find(std::string_view _text) const;
+    std::size_t size() const { return m_texts.size(); }
+    const std::string& text(std::uint32_t _number) const { return m_texts[_number]; }
+
+    position_record record_of(const position& _position);
+    // Sets _out to the position _record stands for, reusing the capacity of
+    // its strings.
+    void fill(const position_record& _record, position& _out) const;
+    position position_of(const position_record& _record) const;
+
+private:
+    // The number of _text, trying _guess first.
+    std::uint32_t number_of(std::string_view _text, std::uint32_t _guess);
+
+    uid_numbers m_numbers;
+    // A deque, so that the views uid_numbers keeps of the texts stay valid.
+    std::deque<std::string> m_texts;
+    std::uint32_t m_last = position_record::absent;
+    // Per uid number, the MAC address, area and project of its last record:
+    // a tag's texts rarely change, so they are compared instead of looked up.
+    struct last_texts
+    {
+        std::uint32_t mac_address = position_record::absent;
+        std::uint32_t area_uid = position_record::absent;
+        std::uint32_t project_uid = position_record::absent;
+    };
+    std::vector<last_texts> m_last_of_uid;
+};
+
+}  // namespace zav
