@@ -6,7 +6,9 @@
 #   bench/batch_identity.sh OLD_BINARY NEW_BINARY [GENERATOR]
 #   LINES=2000000 SMALL_LINES=100000 bench/batch_identity.sh ...
 # -p 1000 and -p 100000 run on LINES-line inputs, -p 1 and -p 7 on
-# SMALL_LINES-line ones (an old binary may take minutes per run there).
+# SMALL_LINES-line ones (an old binary may take minutes per run there). The
+# old binary's outputs are kept under $TMPDIR/trackmend-batch-identity for
+# the next run; delete them when the old binary changes.
 set -euo pipefail
 
 old=$1
@@ -20,9 +22,12 @@ lines=${LINES:-2000000}
 small=${SMALL_LINES:-100000}
 
 compare() {  # input piece-size label
-  "$old" -i "$1" -o "$work/old.csv" -s -p "$2" 2>/dev/null
+  # The old binary's outputs are kept: it is the slow one, and it does not change.
+  local expected
+  expected=$work/old-$(basename "$1" .csv)-p$2.csv
+  [ -s "$expected" ] || "$old" -i "$1" -o "$expected" -s -p "$2" 2>/dev/null
   "$new" -i "$1" -o "$work/new.csv" -s -p "$2" 2>/dev/null
-  if cmp -s "$work/old.csv" "$work/new.csv"; then
+  if cmp -s "$expected" "$work/new.csv"; then
     printf '%-28s -p %-7s identical (%d lines)\n' "$3" "$2" "$(wc -l <"$work/new.csv")"
   else
     printf '%-28s -p %-7s DIFFERENT\n' "$3" "$2"

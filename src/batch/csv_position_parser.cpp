@@ -1,5 +1,7 @@
 #include "batch/csv_position_parser.hpp"
 
+#include "core/civil_time.hpp"
+
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -90,31 +92,12 @@ private:
     std::size_t m_pos = 0;
 };
 
-// Days from 1970-01-01 to the first of the given month of the proleptic
-// Gregorian calendar; _month in 1..12.
-constexpr long long days_from_civil(long long _year, int _month)
-{
-    _year -= _month <= 2;
-    const long long era = (_year >= 0 ? _year : _year - 399) / 400;
-    const long long year_of_era = _year - era * 400;
-    const long long day_of_year = (153 * (_month + (_month > 2 ? -3 : 9)) + 2) / 5;
-    const long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
-}
-
-// The instant of the given fields read as UTC, normalised as timegm does:
-// months carry into years, everything below a month is a plain offset from
-// the first of the month.
+// The instant of the given fields read as UTC, normalised as timegm does.
 std::optional<timestamp> instant_of(int _year, int _month, int _day, int _hour, int _minute,
                                     long long _whole_seconds, long long _milliseconds)
 {
-    const long long month_index = static_cast<long long>(_month) - 1;
-    const long long year_carry = month_index >= 0 ? month_index / 12 : -((11 - month_index) / 12);
-    const long long year = static_cast<long long>(_year) + year_carry;
-    const int month = static_cast<int>(month_index - year_carry * 12) + 1;
-    const long long days = days_from_civil(year, month) + _day - 1;
-    const long long seconds = days * 86400 + static_cast<long long>(_hour) * 3600 +
-                              static_cast<long long>(_minute) * 60 + _whole_seconds;
+    const long long seconds =
+        libs::core::seconds_from_civil(_year, _month, _day, _hour, _minute, _whole_seconds);
     // About three million years either way: far beyond any real time, and
     // far enough inside 64-bit milliseconds that adding or subtracting spans
     // to such a time cannot overflow.
@@ -158,18 +141,15 @@ std::optional<timestamp> parse_canonical_time(std::string_view _text)
         !digits({0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18, 20, 21, 22}))
         return std::nullopt;
     // Consecutive lines nearly always share their date; its day count is
-    // kept (the month and day are normalised by instant_of, so the count is
-    // that of the first of the month plus the day).
+    // kept (the month and day are normalised as timegm does).
     thread_local char last_date[10] = {};
     thread_local long long last_days = 0;
     long long days;
     if (std::memcmp(t, last_date, sizeof last_date) == 0) {
         days = last_days;
     } else {
-        const auto start = instant_of(two_digits(t) * 100 + two_digits(t + 2), two_digits(t + 5),
-                                      two_digits(t + 8), 0, 0, 0, 0);
-        if (!start) return std::nullopt;
-        days = start->get_time_since_epoch().count() / 86'400'000;
+        days = libs::core::days_from_civil(two_digits(t) * 100 + two_digits(t + 2), two_digits(t + 5),
+                                           two_digits(t + 8));
         std::memcpy(last_date, t, sizeof last_date);
         last_days = days;
     }

@@ -1,5 +1,7 @@
 #include "batch/csv_position_writer.hpp"
 
+#include "core/civil_time.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -70,36 +72,6 @@ char* put_padded(char* _out, const boost::optional<Integer>& _value, std::size_t
     return put_padded(_out, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)), _width);
 }
 
-// Year, month and day of a count of days since 1970-01-01 (proleptic
-// Gregorian calendar).
-struct civil_date
-{
-    long long year;
-    unsigned month;
-    unsigned day;
-};
-
-constexpr civil_date civil_from_days(long long _days)
-{
-    _days += 719468;
-    const long long era = (_days >= 0 ? _days : _days - 146096) / 146097;
-    const auto day_of_era = static_cast<unsigned>(_days - era * 146097);
-    const unsigned year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const unsigned month_index = (5 * day_of_year + 2) / 153;
-    const unsigned day = day_of_year - (153 * month_index + 2) / 5 + 1;
-    const unsigned month = month_index < 10 ? month_index + 3 : month_index - 9;
-    return {static_cast<long long>(year_of_era) + era * 400 + (month <= 2), month, day};
-}
-
-char* put_two_digits(char* _out, unsigned _value)
-{
-    _out[0] = static_cast<char>('0' + _value / 10);
-    _out[1] = static_cast<char>('0' + _value % 10);
-    return _out + 2;
-}
-
 // Seconds and milliseconds of a count, by floor division so that instants
 // before 1970 stay consistent; no real input has them.
 struct split_time
@@ -127,8 +99,7 @@ char* put_time(char* _out, const timestamp& _ts, csv_position_writer::second_tex
     const split_time t = split(_ts);
     _out = put(_out, _cache.text(t.seconds));
     *_out++ = '.';
-    *_out++ = static_cast<char>('0' + t.milliseconds / 100);
-    _out = put_two_digits(_out, t.milliseconds % 100);
+    _out = libs::core::put_digits(_out, t.milliseconds, 3);
     return put(_out, "000");
 }
 
@@ -169,34 +140,7 @@ char* put_line(char* _out, const position& _p, csv_position_writer::second_text_
 std::string_view csv_position_writer::second_text_cache::text(long long _seconds)
 {
     if (m_valid && _seconds == m_seconds) return {m_text, m_length};
-    long long days = _seconds / 86400;
-    long long second_of_day = _seconds % 86400;
-    if (second_of_day < 0) {
-        second_of_day += 86400;
-        --days;
-    }
-    const civil_date date = civil_from_days(days);
-
-    char* out = m_text;
-    if (date.year >= 0 && date.year <= 9999) {
-        const auto year = static_cast<unsigned>(date.year);
-        out = put_two_digits(out, year / 100);
-        out = put_two_digits(out, year % 100);
-    } else {
-        out = std::to_chars(out, m_text + sizeof m_text, date.year).ptr;
-    }
-    *out++ = '-';
-    out = put_two_digits(out, date.month);
-    *out++ = '-';
-    out = put_two_digits(out, date.day);
-    *out++ = ' ';
-    const auto sod = static_cast<unsigned>(second_of_day);
-    out = put_two_digits(out, sod / 3600);
-    *out++ = ':';
-    out = put_two_digits(out, sod / 60 % 60);
-    *out++ = ':';
-    out = put_two_digits(out, sod % 60);
-    m_length = static_cast<std::size_t>(out - m_text);
+    m_length = static_cast<std::size_t>(libs::core::put_date_time(m_text, _seconds) - m_text);
     m_seconds = _seconds;
     m_valid = true;
     return {m_text, m_length};

@@ -50,9 +50,11 @@ position_record record_strings::record_of(const position& _position)
     r.uid = number_of(_position.trackable_uid);
     if (m_last_of_uid.size() <= r.uid) m_last_of_uid.resize(r.uid + 1);
     last_texts& last = m_last_of_uid[r.uid];
-    if (_position.mac_address) last.mac_address = r.mac_address = number_of(*_position.mac_address, last.mac_address);
+    if (_position.mac_address)
+        last.mac_address = r.mac_address = number_of(*_position.mac_address, last.mac_address);
     if (_position.area_uid) last.area_uid = r.area_uid = number_of(*_position.area_uid, last.area_uid);
-    if (_position.project_uid) last.project_uid = r.project_uid = number_of(*_position.project_uid, last.project_uid);
+    if (_position.project_uid)
+        last.project_uid = r.project_uid = number_of(*_position.project_uid, last.project_uid);
     if (_position.x) r.x = *_position.x, r.present |= position_record::has_x;
     if (_position.y) r.y = *_position.y, r.present |= position_record::has_y;
     if (_position.z) r.z = *_position.z, r.present |= position_record::has_z;
@@ -62,7 +64,9 @@ position_record record_strings::record_of(const position& _position)
 
 void record_strings::fill(const position_record& _record, position& _out) const
 {
-    const auto text_of = [&](std::uint32_t _n) { return _n == position_record::absent ? nullptr : &m_texts[_n]; };
+    const auto text_of = [&](std::uint32_t _n) {
+        return _n == position_record::absent ? nullptr : &m_texts[_n];
+    };
     _out.trackable_id = _record.trackable_id;
     _out.trackable_uid.assign(m_texts[_record.uid]);
     assign(_out.mac_address, text_of(_record.mac_address));
@@ -72,8 +76,9 @@ void record_strings::fill(const position_record& _record, position& _out) const
     _out.z = (_record.present & position_record::has_z) ? boost::optional<int>(_record.z) : boost::none;
     assign(_out.area_uid, text_of(_record.area_uid));
     assign(_out.project_uid, text_of(_record.project_uid));
-    _out.inactive =
-        (_record.present & position_record::has_inactive) ? boost::optional<short>(_record.inactive) : boost::none;
+    _out.inactive = (_record.present & position_record::has_inactive)
+                        ? boost::optional<short>(_record.inactive)
+                        : boost::none;
 }
 
 position record_strings::position_of(const position_record& _record) const

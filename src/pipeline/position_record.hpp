@@ -18,13 +18,7 @@ namespace zav {
 struct position_record
 {
     static constexpr std::uint32_t absent = UINT32_MAX;
-    enum : std::uint8_t
-    {
-        has_x = 1,
-        has_y = 2,
-        has_z = 4,
-        has_inactive = 8
-    };
+    enum : std::uint8_t { has_x = 1, has_y = 2, has_z = 4, has_inactive = 8 };
 
     std::int64_t ts = 0;  // milliseconds since the epoch
     long long trackable_id = 0;

@@ -1,22 +1,11 @@
 #include "store/sql_text.hpp"
 
+#include "core/civil_time.hpp"
+
 #include <charconv>
 #include <chrono>
 
 namespace zav::sql_text {
-
-namespace {
-
-char* put_digits(char* _out, unsigned _value, int _width)
-{
-    for (int i = _width - 1; i >= 0; --i) {
-        _out[i] = static_cast<char>('0' + _value % 10);
-        _value /= 10;
-    }
-    return _out + _width;
-}
-
-}  // namespace
 
 void append_timestamp(std::string& _sql, const timestamp& _ts)
 {
@@ -26,29 +15,29 @@ void append_timestamp(std::string& _sql, const timestamp& _ts)
     // remainder, as in timestamp::get_ts() and get_ms().
     const seconds whole = duration_cast<seconds>(count);
     const auto ms = static_cast<unsigned>((count - whole).count());
-    const sys_days day = floor<days>(sys_seconds(whole));
-    const year_month_day date(day);
-    const hh_mm_ss<seconds> clock(whole - day.time_since_epoch());
-    const int year = static_cast<int>(date.year());
-    if (year < 0 || year > 9999) {
+    const std::int64_t day = whole.count() / 86400 - (whole.count() % 86400 < 0);
+    const auto second_of_day = static_cast<unsigned>(whole.count() - day * 86400);
+    const libs::core::civil_date date = libs::core::civil_from_days(day);
+    if (date.year < 0 || date.year > 9999) {
         // Outside the four-digit years no table stores; the slow path keeps
         // the exact text of the reference rendering.
         _sql += _ts.to_iso_8601_string(true);
         return;
     }
 
+    using libs::core::put_digits;
     char buffer[23];
-    char* p = put_digits(buffer, static_cast<unsigned>(year), 4);
+    char* p = put_digits(buffer, static_cast<unsigned>(date.year), 4);
     *p++ = '-';
-    p = put_digits(p, static_cast<unsigned>(date.month()), 2);
+    p = put_digits(p, date.month, 2);
     *p++ = '-';
-    p = put_digits(p, static_cast<unsigned>(date.day()), 2);
+    p = put_digits(p, date.day, 2);
     *p++ = ' ';
-    p = put_digits(p, static_cast<unsigned>(clock.hours().count()), 2);
+    p = put_digits(p, second_of_day / 3600, 2);
     *p++ = ':';
-    p = put_digits(p, static_cast<unsigned>(clock.minutes().count()), 2);
+    p = put_digits(p, second_of_day / 60 % 60, 2);
     *p++ = ':';
-    p = put_digits(p, static_cast<unsigned>(clock.seconds().count()), 2);
+    p = put_digits(p, second_of_day % 60, 2);
     *p++ = '.';
     put_digits(p, ms, 3);
     _sql.append(buffer, sizeof buffer);

@@ -1,5 +1,7 @@
 #include "core/component_logger.hpp"
 
+#include "core/civil_time.hpp"
+
 #include "core/logger.hpp"
 
 #include <syslog.h>
@@ -24,11 +26,8 @@ std::string date_prefix(const timestamp& _timestamp)
         rest += 1000;
         --seconds;
     }
-    const auto whole = static_cast<time_t>(seconds);
-    tm broken_down{};
-    gmtime_r(&whole, &broken_down);
-    char date[64];
-    const auto length = strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &broken_down);
+    char date[40];
+    const auto length = static_cast<std::size_t>(put_date_time(date, seconds) - date);
     char millis[8];
     std::snprintf(millis, sizeof millis, ".%03d ", static_cast<int>(rest));
     return std::string(date, length) + millis;

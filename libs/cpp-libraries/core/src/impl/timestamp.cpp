@@ -1,5 +1,7 @@
 #include "core/timestamp.hpp"
 
+#include "core/civil_time.hpp"
+
 #include <time.h>
 #include <cstdio>
 
@@ -64,12 +66,8 @@ std::chrono::milliseconds timestamp::get_time_since_epoch() const { return m_tim
 
 std::string timestamp::to_iso_8601(bool _with_milleseconds, char _delimiter, bool _with_Z) const
 {
-    const time_t seconds = get_ts();
-    tm broken_down{};
-    gmtime_r(&seconds, &broken_down);
-    char buffer[25];
-    const auto length = strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &broken_down);
-    std::string result(buffer, length);
+    char buffer[40];
+    std::string result(buffer, put_date_time(buffer, get_ts()));
     if (result.size() > 10) result[10] = _delimiter;
     if (_with_milleseconds) {
         char ms[8];
