@@ -297,3 +297,27 @@ TEST_F(CsvApplicationTest, PositionFarAheadTakesNoLookBackFromLaterPieces)
     std::sort(small_pieces.begin(), small_pieces.end());
     EXPECT_EQ(small_pieces, whole);
 }
+
+// The output bytes, order included, at every piece size are those batch mode
+// wrote before its pipeline kept state from piece to piece (FNV-1a of the
+// output files of that version). A change that means to alter the output
+// updates these numbers and says why.
+TEST_F(CsvApplicationTest, OutputBytesAsBeforeAtEveryPieceSize)
+{
+    const auto fnv1a = [](const std::string& _path) {
+        std::ifstream in(_path, std::ios::binary);
+        std::uint64_t hash = 14695981039346656037ULL;
+        for (char c; in.get(c);) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        return hash;
+    };
+    const auto in = write("in.csv", make_input(11, 8, 60).text);
+    for (const auto& [piece_size, expected] :
+         std::vector<std::pair<int, std::uint64_t>>{{1, 2132939764193877632ULL},
+                                                    {7, 10693437849907734296ULL},
+                                                    {1000, 3862016942065002518ULL},
+                                                    {100000, 285742360689337380ULL}}) {
+        run(in, piece_size);
+        EXPECT_EQ(fnv1a(path("out-" + std::to_string(piece_size) + ".csv")), expected)
+            << "piece size " << piece_size;
+    }
+}

@@ -35,8 +35,9 @@ TEST(CivilTimeTest, AgreesWithTheCLibrary)
     std::mt19937_64 rng(1970);
     std::uniform_int_distribution<std::int64_t> wide(-160'000'000'000, 160'000'000'000);
     std::uniform_int_distribution<std::int64_t> near(-200'000, 200'000);
-    std::vector<std::int64_t> instants{0, -1, 1, 86399, 86400, -86400, -86401, 951782400, 951868799, 4107542399,
-                                       253402300799, 253402300800, -62167219200, -62167219201};
+    std::vector<std::int64_t> instants{
+        0,         -1,        1,          86399,        86400,        -86400,       -86401,
+        951782400, 951868799, 4107542399, 253402300799, 253402300800, -62167219200, -62167219201};
     for (int i = 0; i < 200000; ++i) instants.push_back(wide(rng));
     // Around the last days of February and of December of many years.
     for (int year = -400; year <= 2800; year += 7)
@@ -47,10 +48,11 @@ TEST(CivilTimeTest, AgreesWithTheCLibrary)
         const auto t = static_cast<time_t>(s);
         tm fields{};
         gmtime_r(&t, &fields);
-        ASSERT_EQ(seconds_from_civil(fields.tm_year + 1900LL, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
-                                     fields.tm_min, fields.tm_sec),
+        ASSERT_EQ(seconds_from_civil(fields.tm_year + 1900LL, fields.tm_mon + 1, fields.tm_mday,
+                                     fields.tm_hour, fields.tm_min, fields.tm_sec),
                   s);
-        const civil_date date = civil_from_days(days_from_civil(fields.tm_year + 1900LL, fields.tm_mon + 1, 1));
+        const civil_date date =
+            civil_from_days(days_from_civil(fields.tm_year + 1900LL, fields.tm_mon + 1, 1));
         ASSERT_EQ(date.year, fields.tm_year + 1900LL);
         ASSERT_EQ(date.month, static_cast<unsigned>(fields.tm_mon + 1));
         ASSERT_EQ(date.day, 1u);
@@ -63,8 +65,8 @@ TEST(CivilTimeTest, AgreesWithTheCLibrary)
 TEST(CivilTimeTest, NormalisesFieldsAsTimegm)
 {
     std::mt19937_64 rng(2038);
-    std::uniform_int_distribution<int> year(-300, 2400), month(-30, 40), day(-40, 70), hour(-30, 50), minute(-90, 150),
-        second(-100, 160);
+    std::uniform_int_distribution<int> year(-300, 2400), month(-30, 40), day(-40, 70), hour(-30, 50),
+        minute(-90, 150), second(-100, 160);
     for (int i = 0; i < 100000; ++i) {
         tm fields{};
         fields.tm_year = year(rng) - 1900;
@@ -75,11 +77,11 @@ TEST(CivilTimeTest, NormalisesFieldsAsTimegm)
         fields.tm_sec = second(rng);
         tm copy = fields;
         const std::int64_t expected = timegm(&copy);
-        ASSERT_EQ(seconds_from_civil(fields.tm_year + 1900LL, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
-                                     fields.tm_min, fields.tm_sec),
+        ASSERT_EQ(seconds_from_civil(fields.tm_year + 1900LL, fields.tm_mon + 1, fields.tm_mday,
+                                     fields.tm_hour, fields.tm_min, fields.tm_sec),
                   expected)
-            << fields.tm_year + 1900 << "-" << fields.tm_mon + 1 << "-" << fields.tm_mday << " " << fields.tm_hour
-            << ":" << fields.tm_min << ":" << fields.tm_sec;
+            << fields.tm_year + 1900 << "-" << fields.tm_mon + 1 << "-" << fields.tm_mday << " "
+            << fields.tm_hour << ":" << fields.tm_min << ":" << fields.tm_sec;
     }
     char digits[8];
     EXPECT_EQ(std::string(digits, put_digits(digits, 7, 3)), "007");

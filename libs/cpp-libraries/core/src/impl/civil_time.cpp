@@ -7,7 +7,10 @@ namespace zav::libs::core {
 namespace {
 
 // Floor division: the calendar works on days and seconds before 1970 too.
-std::int64_t floor_div(std::int64_t _a, std::int64_t _b) { return _a / _b - (_a % _b != 0 && (_a < 0) != (_b < 0)); }
+std::int64_t floor_div(std::int64_t _a, std::int64_t _b)
+{
+    return _a / _b - (_a % _b != 0 && (_a < 0) != (_b < 0));
+}
 
 }  // namespace
 
@@ -30,7 +33,8 @@ civil_date civil_from_days(std::int64_t _days)
     _days += 719468;
     const std::int64_t era = floor_div(_days, 146097);
     const auto day_of_era = static_cast<unsigned>(_days - era * 146097);
-    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
     const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
     const unsigned month_index = (5 * day_of_year + 2) / 153;
     const unsigned day = day_of_year - (153 * month_index + 2) / 5 + 1;
@@ -38,8 +42,8 @@ civil_date civil_from_days(std::int64_t _days)
     return {static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2), month, day};
 }
 
-std::int64_t seconds_from_civil(std::int64_t _year, std::int64_t _month, std::int64_t _day, std::int64_t _hour,
-                                std::int64_t _minute, std::int64_t _second)
+std::int64_t seconds_from_civil(std::int64_t _year, std::int64_t _month, std::int64_t _day,
+                                std::int64_t _hour, std::int64_t _minute, std::int64_t _second)
 {
     return days_from_civil(_year, _month, _day) * 86400 + _hour * 3600 + _minute * 60 + _second;
 }

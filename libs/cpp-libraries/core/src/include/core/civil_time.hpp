@@ -26,8 +26,8 @@ civil_date civil_from_days(std::int64_t _days);
 
 // Seconds since the epoch of date and time fields read as UTC, normalised as
 // timegm normalises them (fields below a month are plain offsets).
-std::int64_t seconds_from_civil(std::int64_t _year, std::int64_t _month, std::int64_t _day, std::int64_t _hour,
-                                std::int64_t _minute, std::int64_t _second);
+std::int64_t seconds_from_civil(std::int64_t _year, std::int64_t _month, std::int64_t _day,
+                                std::int64_t _hour, std::int64_t _minute, std::int64_t _second);
 
 // Writes _value as exactly _width decimal digits (the lowest ones, zeros in
 // front) and returns the end.
