@@ -7,12 +7,14 @@
 #include "core/source_location.hpp"
 #include "daemon/backlog_reader_impl.hpp"
 #include "database_impl.hpp"
+#include "store/inconsistent_state_error.hpp"
 
 namespace zav {
 
 application::application(events_loop& _events_loop, events_loop::signals_handle& _signals,
                          const config& _config, logger& _logger, service_notifier& _notifier)
-    : m_logger(_logger)
+    : m_logger(_logger),
+      m_events_loop(_events_loop)
 {
     _logger.set_debug(_config.system.debug);
 
@@ -32,7 +34,8 @@ application::application(events_loop& _events_loop, events_loop::signals_handle&
         _logger, _config.system.insert_piece_size, _config.system.persistent_data_dir);
     m_runner = std::make_unique<post_processor_runner>(
         *m_database, _logger, _signals, _config.system.persistent_data_dir,
-        std::chrono::seconds(_config.system.select_duration_sec));
+        std::chrono::seconds(_config.system.select_duration_sec),
+        std::chrono::seconds(_config.system.max_lateness_sec));
     m_runner->set_observer(m_reporter.get());
 
     m_main_timer = _events_loop.create_periodic_timer(
@@ -57,6 +60,12 @@ void application::run_once()
     m_reporter->run_started();
     try {
         m_runner->run();
+    } catch (const inconsistent_state_error& e) {
+        // Every later run would find the same contradiction, and a guess could
+        // lose or duplicate rows: the daemon stops.
+        m_logger.error("Stopping: %1%") % e.what();
+        m_events_loop.stop();
+        return;
     } catch (...) {
         m_reporter->run_failed(libs::core::exception_to_string());
         return;

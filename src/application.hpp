@@ -48,6 +48,8 @@ private:
     std::unique_ptr<database> m_database;
     std::unique_ptr<post_processor_runner> m_runner;
     logger& m_logger;
+    // Stopped when the state files contradict the database.
+    events_loop& m_events_loop;
     libs::core::periodic_timer::ptr m_main_timer;
     libs::core::periodic_timer::ptr m_watchdog_timer;
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config_parser/config.hpp"
+#include "config_parser/dictionary.hpp"
 #include "core/exception.hpp"
 
 namespace zav {
@@ -118,6 +119,18 @@ config::config(std::istream& _stream)
     check_seconds("select_duration_sec", system.select_duration_sec);
     if (system.insert_piece_size < 1)
         out_of_range.push_back("'system.insert_piece_size' must be a positive number");
+    // Optional, default 0: when present, whole seconds from 0 up to one day.
+    const auto system_object = document->get<const libs::config::dictionary&>("system");
+    if (system_object && system_object->get_value("max_lateness_sec")) {
+        const auto lateness = get_int(document, "system", "max_lateness_sec");
+        if (!lateness.ok())
+            out_of_range.push_back(lateness.reason());
+        else if (lateness.value() < 0 || lateness.value() > max_seconds)
+            out_of_range.push_back("'system.max_lateness_sec' must be a number from 0 to " +
+                                   std::to_string(max_seconds));
+        else
+            system.max_lateness_sec = lateness.value();
+    }
     if (!out_of_range.empty()) {
         std::string message = "Config file is invalid: " + out_of_range.front();
         for (std::size_t i = 1; i < out_of_range.size(); ++i) message += "\n" + out_of_range[i];

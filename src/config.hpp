@@ -42,6 +42,10 @@ struct config
         int timer_period_sec = 0;
         int select_duration_sec = 0;
         int insert_piece_size = 0;
+        // Optional: how many seconds raw rows may arrive after their time and
+        // still be processed in order; windows stay this far behind the
+        // database server's present.
+        int max_lateness_sec = 0;
     } system;
 };
 

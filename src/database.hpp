@@ -25,15 +25,37 @@ public:
     virtual void recover_if_failed() = 0;
     // Newest ts in positions, or none when the table is empty.
     virtual boost::optional<timestamp> get_last_position_timestamp() const = 0;
-    // Oldest ts in positions_raw (all types), or none.
+    // Oldest ts in positions_raw (all types) from 1970 on, or none: rows with
+    // a zero or earlier date are never read.
     virtual boost::optional<timestamp> get_first_raw_position_timestamp() const = 0;
     // Oldest ts in positions_raw later than _timestamp, heartbeats excluded.
     virtual boost::optional<timestamp> get_next_raw_position_timestamp(timestamp _timestamp) const = 0;
     // Raw positions with _from < ts <= _from + _duration, heartbeats excluded,
-    // without the trailing run of the last row's whole second.
+    // in time order, without the trailing run of the last row's whole second.
+    // Heartbeats are rows whose type equals 'HB' in the column's collation
+    // ('HB ' too, trailing blanks being ignored) and rows whose type is NULL.
     virtual positions_vector get_raw_positions(timestamp _from, std::chrono::seconds _duration) const = 0;
     virtual void clear_positions_table() = 0;
+
+    // The database server's current UTC time: the one clock that producers
+    // and daemon hosts are measured against.
+    virtual timestamp get_server_time() const = 0;
+    // Raw positions with _after < ts <= _until, heartbeats excluded; the same
+    // rows that windows over that range read.
+    virtual long long count_raw_positions(timestamp _after, timestamp _until) const = 0;
+    // Raw rows that no window will ever read in time: those dated after
+    // _future_after (heartbeats excluded), with the newest of them, and those
+    // with a time before 1970 (a zero date among them).
+    struct raw_outliers
+    {
+        long long future_rows = 0;
+        boost::optional<timestamp> newest_future;
+        long long invalid_time_rows = 0;
+    };
+    virtual raw_outliers find_raw_outliers(timestamp _future_after) const = 0;
     // Inserts all positions; crash-safe through the pending-insert file.
+    // recover_if_failed() throws inconsistent_state_error when the file does
+    // not fit what positions holds.
     virtual void write_positions(const positions_vector& _positions) = 0;
 };
 

@@ -1,7 +1,9 @@
 #include "database_impl.hpp"
 
+#include "store/bulk_insert.hpp"
 #include "store/located_errors.hpp"
 #include "store/raw_position_reader.hpp"
+#include "store/retry_until_signalled.hpp"
 #include "store/row_time.hpp"
 #include "store/trailing_second_trim.hpp"
 
@@ -11,9 +13,9 @@
 
 #include <boost/format.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace zav {
 
@@ -23,8 +25,6 @@ namespace {
 // character, and a 4-byte one sent over a utf8 session is rejected by the
 // server, which would fail the write of its batch on every retry.
 constexpr const char* connection_charset = "utf8mb4";
-constexpr std::chrono::seconds connect_retry_interval(5);
-constexpr std::chrono::milliseconds signal_poll_interval(100);
 
 // Raw times may carry microseconds, but the store's instants are whole
 // milliseconds (truncated), so the window bounds compare truncated times:
@@ -32,15 +32,6 @@ constexpr std::chrono::milliseconds signal_poll_interval(100);
 // Compared on the raw value instead, a row at .007999 would count as later
 // than the window that ended at its own instant .007, and be read twice.
 constexpr std::chrono::milliseconds one_millisecond(1);
-
-// Waits the retry interval, or less once a termination signal has arrived,
-// so that shutting down never waits for the interval to run out.
-void wait_before_retry(const database_impl::signals_handle& _signals)
-{
-    const auto until = std::chrono::steady_clock::now() + connect_retry_interval;
-    while (!_signals.signal_is_received() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(signal_poll_interval);
-}
 
 }  // namespace
 
@@ -50,23 +41,19 @@ database_impl::database_impl(const std::string& _host_name, const std::string& _
                              const std::string& _persistent_data_dir)
     : m_logger(_logger),
       m_insert_piece_size(_insert_piece_size),
-      m_persistent_data_file(_persistent_data_dir + "/database.bin")
+      m_persistent_data_file(_persistent_data_dir + "/database.bin"),
+      m_bulk_rows(bulk_insert::make_rows())
 {
     if (m_insert_piece_size < 1)
         throw libs::core::exception(
             (boost::format("insert_piece_size must be at least 1, not %1%") % m_insert_piece_size).str(),
             CORE_SOURCE_LOCATION);
 
-    for (;;) {
-        const bool connected = m_logger.execute([&] {
-            m_account = mariadb::account::create(_host_name, _user_name, _password, _schema, _port, "");
-            m_connection = mariadb::connection::create(m_account);
-            m_connection->set_charset(connection_charset);
-        });
-        if (connected) return;
-        if (_signals.signal_is_received()) throw libs::core::exception("Interrupted", CORE_SOURCE_LOCATION);
-        wait_before_retry(_signals);
-    }
+    retry_until_signalled(m_logger, _signals, CORE_SOURCE_LOCATION, [&] {
+        m_account = mariadb::account::create(_host_name, _user_name, _password, _schema, _port, "");
+        m_connection = mariadb::connection::create(m_account);
+        m_connection->set_charset(connection_charset);
+    });
 }
 
 boost::optional<database_impl::timestamp> database_impl::query_single_timestamp(const std::string& _sql) const
@@ -99,6 +86,7 @@ boost::optional<database_impl::timestamp> database_impl::get_first_raw_position_
                     min( ts ) as ts
                   , microsecond( min( ts ) ) AS microseconds
                 FROM positions_raw
+                WHERE ts >= '1970-01-01'
                 ;
             )");
     });
@@ -139,7 +127,66 @@ positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::
                     )") % (_from + one_millisecond).to_iso_8601_string(true) %
                                          (until + one_millisecond).to_iso_8601_string(true))
                                             .str());
-        return trim_trailing_second(read_raw_positions(*rows, m_logger));
+        auto positions = read_raw_positions(*rows, m_logger);
+        // The trim and the pipeline need time order, which the server gives
+        // only by chance (insertion order on a full scan). Rows mostly come
+        // in order, so the test alone is the usual cost.
+        const auto by_time = [](const position& _a, const position& _b) { return _a.ts < _b.ts; };
+        if (!std::is_sorted(positions.begin(), positions.end(), by_time))
+            std::stable_sort(positions.begin(), positions.end(), by_time);
+        return trim_trailing_second(std::move(positions));
+    });
+}
+
+database_impl::timestamp database_impl::get_server_time() const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        auto now = query_single_timestamp(
+            "SELECT UTC_TIMESTAMP(3) AS ts, microsecond( UTC_TIMESTAMP(3) ) AS microseconds");
+        if (!now) throw std::runtime_error("the server did not tell its time");
+        return *now;
+    });
+}
+
+namespace {
+
+long long single_count(mariadb::connection& _connection, const std::string& _sql)
+{
+    auto rows = _connection.query(_sql);
+    if (!rows->next() || rows->get_is_null("n")) return 0;
+    return std::stoll(rows->get_string("n"));
+}
+
+}  // namespace
+
+long long database_impl::count_raw_positions(timestamp _after, timestamp _until) const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        return single_count(*m_connection,
+                            (boost::format("SELECT CAST(count(*) AS CHAR) AS n FROM positions_raw "
+                                           "WHERE ts >= '%1%' and ts < '%2%' and type != 'HB'") %
+                             (_after + one_millisecond).to_iso_8601_string(true) %
+                             (_until + one_millisecond).to_iso_8601_string(true))
+                                .str());
+    });
+}
+
+database::raw_outliers database_impl::find_raw_outliers(timestamp _future_after) const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        raw_outliers outliers;
+        const std::string after = (_future_after + one_millisecond).to_iso_8601_string(true);
+        outliers.future_rows = single_count(
+            *m_connection, "SELECT CAST(count(*) AS CHAR) AS n FROM positions_raw WHERE ts >= '" + after +
+                               "' and type != 'HB'");
+        if (outliers.future_rows > 0)
+            outliers.newest_future = query_single_timestamp(
+                "SELECT max( ts ) AS ts, microsecond( max( ts ) ) AS microseconds FROM positions_raw "
+                "WHERE ts >= '" +
+                after + "' and type != 'HB'");
+        outliers.invalid_time_rows = single_count(
+            *m_connection, "SELECT CAST(count(*) AS CHAR) AS n FROM positions_raw WHERE ts < '1970-01-01'");
+        return outliers;
     });
 }
 

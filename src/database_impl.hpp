@@ -5,7 +5,10 @@
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 
+#include "store/pending_insert_file.hpp"
+
 #include "mariadb++/account.hpp"
+#include "mariadb++/bulk_rows.hpp"
 #include "mariadb++/connection.hpp"
 #include "mariadb++/date_time.hpp"
 
@@ -16,10 +19,14 @@
 namespace zav {
 
 // The position store over one MariaDB connection: reads positions_raw,
-// writes positions. Statements are plain text, each sent by itself (no
-// transactions); string values are escaped by the connection. A write first
-// archives its batch in <persistent_data_dir>/database.bin, so that
-// recover_if_failed() can complete it after a crash or a failed statement.
+// writes positions. A write first records its batch, and how many rows
+// positions held from the batch's earliest time on, in
+// <persistent_data_dir>/database.bin; then it inserts the batch in pieces of
+// insert_piece_size rows, each one bulk execution of a prepared INSERT in a
+// transaction of its own (multi-row text INSERT where the server has no bulk
+// execution). So the rows present after any interruption are a prefix of the
+// batch whose length the row count gives exactly, and recover_if_failed()
+// inserts the rest.
 //
 // Every database failure is thrown as zav::libs::core::exception located at
 // the store operation that caught it. Single-threaded.
@@ -50,20 +57,36 @@ public:
     positions_vector get_raw_positions(timestamp _from, std::chrono::seconds _duration) const override;
     void clear_positions_table() override;
     void write_positions(const positions_vector& _positions) override;
+    timestamp get_server_time() const override;
+    long long count_raw_positions(timestamp _after, timestamp _until) const override;
+    raw_outliers find_raw_outliers(timestamp _future_after) const override;
 
 private:
+    long long count_positions_from(timestamp _from) const;
+    // How many leading rows of _write are in positions.
+    std::size_t present_prefix(const pending_insert_file::pending_write& _write) const;
+    // The same for a batch recorded by the text format, which has no row
+    // count: the longest prefix whose rows positions holds, duplicates
+    // counted as often as they occur.
+    std::size_t present_prefix_without_count(const positions_vector& _positions) const;
+    // Inserts _positions from _begin on, piece by piece.
+    void insert_pieces(const positions_vector& _positions, std::size_t _begin);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
-    // One INSERT statement of the whole range.
+    // One piece: one transaction with one INSERT of the whole range.
     void write_positions_impl(boost::sub_range<const positions_vector> _range);
-    bool has_position(const position& _position);
-    void save_positions_to_persistent_file(const positions_vector& _positions);
-    positions_vector get_positions_from_persistent_file() const;
+    // Runs inside the piece's transaction before its INSERT; a check that
+    // this process may still write belongs here.
+    void before_piece_insert();
+    bool has_position(const position& _position) const;
 
     mariadb::account_ref m_account;
     mariadb::connection_ref m_connection;
     const logger& m_logger;
     int m_insert_piece_size;
     std::string m_persistent_data_file;
+    // Whether the server executes bulk inserts; unknown until the first write.
+    boost::optional<bool> m_bulk;
+    mariadb::bulk_rows m_bulk_rows;
 };
 
 }  // namespace zav

@@ -1,54 +1,121 @@
 #include "database_impl.hpp"
 
+#include "store/bulk_insert.hpp"
+#include "store/inconsistent_state_error.hpp"
 #include "store/insert_statement.hpp"
 #include "store/located_errors.hpp"
 #include "store/pending_insert_file.hpp"
+#include "store/row_time.hpp"
+
+#include "mariadb++/result_set.hpp"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <map>
+#include <utility>
 
 namespace zav {
 
 namespace {
 
-// Calls _f for each consecutive sub-range of at most _piece_size positions.
-// Writing and recovery must cut a batch the same way: recovery tests the
-// first position of each sub-range for the statement that inserted it.
-template <typename F>
-void for_each_piece(const positions_vector& _positions, int _piece_size, F&& _f)
-{
-    const auto piece = static_cast<positions_vector::size_type>(_piece_size);
-    for (auto begin = _positions.begin(); begin != _positions.end();) {
-        const auto end =
-            begin + static_cast<std::ptrdiff_t>(
-                        std::min(piece, static_cast<positions_vector::size_type>(_positions.end() - begin)));
-        _f(boost::sub_range<const positions_vector>(begin, end));
-        begin = end;
-    }
-}
+using positions_range = boost::sub_range<const positions_vector>;
 
 }  // namespace
 
 void database_impl::write_positions(const positions_vector& _positions)
 {
     auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
-    save_positions_to_persistent_file(_positions);
-    for_each_piece(_positions, m_insert_piece_size,
-                   [&](boost::sub_range<const positions_vector> _range) { write_positions_impl(_range); });
+    if (_positions.empty()) return;
+    pending_insert_file::pending_write pending;
+    pending.rows_before = count_positions_from(pending_insert_file::earliest_time(_positions));
+    // The copy is the price of one record type for saving and loading; it
+    // is small next to the inserts.
+    pending.positions = _positions;
+    pending_insert_file::save(m_persistent_data_file, pending);
+    insert_pieces(_positions, 0);
     boost::filesystem::remove(m_persistent_data_file);
 }
 
 void database_impl::recover_if_failed()
 {
-    if (!boost::filesystem::exists(m_persistent_data_file)) return;
-    const positions_vector positions = get_positions_from_persistent_file();
-    for_each_piece(positions, m_insert_piece_size, [&](boost::sub_range<const positions_vector> _range) {
-        // The statement of a sub-range either inserted all of it or none.
-        if (!has_position(_range.front())) write_positions_impl(_range);
-    });
+    const auto pending = pending_insert_file::load(m_persistent_data_file);
+    if (!pending) return;
+    const std::size_t present = present_prefix(*pending);
+    m_logger.info("Completing an interrupted write: %1% of %2% positions are in positions already") %
+        present % pending->positions.size();
+    insert_pieces(pending->positions, present);
     boost::filesystem::remove(m_persistent_data_file);
+}
+
+std::size_t database_impl::present_prefix(const pending_insert_file::pending_write& _write) const
+{
+    const auto& positions = _write.positions;
+    if (positions.empty()) return 0;
+    if (!_write.rows_before) return present_prefix_without_count(positions);
+
+    const timestamp from = pending_insert_file::earliest_time(positions);
+    const long long now = count_positions_from(from);
+    const long long present = now - *_write.rows_before;
+    const bool fits = present >= 0 && present <= static_cast<long long>(positions.size());
+    // The count alone could be matched by chance by another writer's rows;
+    // the last row of the prefix must also be there.
+    if (!fits || (present > 0 && !has_position(positions[static_cast<std::size_t>(present) - 1])))
+        throw inconsistent_state_error(
+            (boost::format(
+                 "The interrupted write in %1% does not fit the table positions: it holds %2% "
+                 "positions from %3% on, positions held %4% rows from that time on before the write "
+                 "and holds %5% now. Another writer has changed positions; the daemon stops rather "
+                 "than lose or duplicate rows. Check positions, then remove %1% and start again.") %
+             m_persistent_data_file % positions.size() % from.to_iso_8601_string(true) % *_write.rows_before %
+             now)
+                .str(),
+            CORE_SOURCE_LOCATION);
+    return static_cast<std::size_t>(present);
+}
+
+std::size_t database_impl::present_prefix_without_count(const positions_vector& _positions) const
+{
+    // Rows of positions with the uid and time of a batch row, as often as
+    // they occur; the batch's rows are consumed from its start until one is
+    // missing.
+    auto [first, last] =
+        std::minmax_element(_positions.begin(), _positions.end(),
+                            [](const position& _a, const position& _b) { return _a.ts < _b.ts; });
+    std::map<std::pair<std::string, long long>, long long> present;
+    with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        auto rows = m_connection->query(
+            (boost::format(
+                 "SELECT trackable_uid, ts, microsecond( ts ) AS microseconds FROM positions WHERE ts "
+                 ">= '%1%' and ts <= '%2%'") %
+             first->ts.to_iso_8601_string(true) % last->ts.to_iso_8601_string(true))
+                .str());
+        while (rows->next())
+            ++present[{rows->get_string("trackable_uid"),
+                       to_timestamp(rows->get_date_time("ts"), rows->get_signed32("microseconds"))
+                           .get_time_since_epoch()
+                           .count()}];
+    });
+    std::size_t prefix = 0;
+    for (const auto& p : _positions) {
+        auto found = present.find({p.trackable_uid, p.ts.get_time_since_epoch().count()});
+        if (found == present.end() || found->second == 0) break;
+        --found->second;
+        ++prefix;
+    }
+    return prefix;
+}
+
+void database_impl::insert_pieces(const positions_vector& _positions, std::size_t _begin)
+{
+    const auto piece = static_cast<std::size_t>(m_insert_piece_size);
+    for (std::size_t begin = _begin; begin < _positions.size();) {
+        const std::size_t end = std::min(_positions.size(), begin + piece);
+        write_positions_impl(positions_range(_positions.begin() + static_cast<std::ptrdiff_t>(begin),
+                                             _positions.begin() + static_cast<std::ptrdiff_t>(end)));
+        begin = end;
+    }
 }
 
 void database_impl::clear_positions_table()
@@ -56,17 +123,52 @@ void database_impl::clear_positions_table()
     with_located_errors(CORE_SOURCE_LOCATION, [&] { m_connection->execute("TRUNCATE TABLE positions"); });
 }
 
-void database_impl::write_positions_impl(boost::sub_range<const positions_vector> _range)
+void database_impl::before_piece_insert() {}
+
+void database_impl::write_positions_impl(positions_range _range)
 {
     const auto rows = with_located_errors(CORE_SOURCE_LOCATION, [&] {
-        const std::string sql = render_insert_statement(
-            _range, [this](std::string_view _text) { return m_connection->escape(_text); });
-        return m_connection->execute(sql);
+        if (!m_bulk) {
+            m_bulk = m_connection->supports_bulk();
+            if (!*m_bulk)
+                m_logger.warning(
+                    "The database server cannot execute bulk inserts; writing with multi-row INSERT "
+                    "statements");
+        }
+        m_connection->begin();
+        try {
+            before_piece_insert();
+            mariadb::u64 inserted = 0;
+            if (*m_bulk) {
+                bulk_insert::fill(m_bulk_rows, _range);
+                inserted = m_connection->execute_bulk(bulk_insert::statement, m_bulk_rows);
+            } else {
+                inserted = m_connection->execute(render_insert_statement(
+                    _range, [this](std::string_view _text) { return m_connection->escape(_text); }));
+            }
+            m_connection->commit();
+            return inserted;
+        } catch (...) {
+            // Nothing of the piece may stay behind; a lost session has been
+            // rolled back by the server already.
+            if (m_connection->in_transaction()) m_logger.execute([&] { m_connection->rollback(); });
+            throw;
+        }
     });
     m_logger.debug("Rows inserted %1%") % rows;
 }
 
-bool database_impl::has_position(const position& _position)
+long long database_impl::count_positions_from(timestamp _from) const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        auto rows = m_connection->query("SELECT CAST(count(*) AS CHAR) AS n FROM positions WHERE ts >= '" +
+                                        _from.to_iso_8601_string(true) + "'");
+        if (!rows->next()) return 0LL;
+        return std::stoll(rows->get_string("n"));
+    });
+}
+
+bool database_impl::has_position(const position& _position) const
 {
     const auto count = with_located_errors(CORE_SOURCE_LOCATION, [&] {
         const std::string sql = (boost::format(R"(
@@ -85,16 +187,6 @@ bool database_impl::has_position(const position& _position)
     });
     (m_logger.debug("Count: %1%") % count).short_function(CORE_SOURCE_LOCATION);
     return count != 0;
-}
-
-void database_impl::save_positions_to_persistent_file(const positions_vector& _positions)
-{
-    pending_insert_file::save(m_persistent_data_file, _positions);
-}
-
-positions_vector database_impl::get_positions_from_persistent_file() const
-{
-    return pending_insert_file::load(m_persistent_data_file);
 }
 
 }  // namespace zav

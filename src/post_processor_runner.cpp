@@ -1,28 +1,30 @@
 #include "post_processor_runner.hpp"
 
-#include <boost/archive/text_iarchive.hpp>
-#include <boost/archive/text_oarchive.hpp>
-#include <boost/serialization/map.hpp>
-#include <boost/serialization/utility.hpp>
-#include <fstream>
-#include <thread>
+#include <algorithm>
 #include <utility>
 
-#include "core/atomic_file.hpp"
 #include "core/exception.hpp"
+#include "daemon/context_file.hpp"
+#include "store/inconsistent_state_error.hpp"
+#include "store/retry_until_signalled.hpp"
 
 namespace zav {
 
 namespace {
 
-constexpr std::chrono::seconds retry_delay{5};
-constexpr std::chrono::milliseconds signal_poll_interval{100};
 // While positions is empty, windows start this much before the oldest raw
 // position.
 constexpr std::chrono::milliseconds first_window_lead{1000};
 // Empty windows grow up to this many times the configured length before the
 // runner asks the store where the next raw position is.
 constexpr long long max_growth_factor = 100;
+// Rows dated further ahead of the server's present than this are reported:
+// a producer writing local time instead of UTC shows at once.
+constexpr std::chrono::minutes future_tolerance{1};
+constexpr std::chrono::minutes outlier_report_interval{10};
+// How far back from the newest written time late arrivals are re-counted:
+// one indexed count over this range per run.
+constexpr std::chrono::seconds late_arrival_horizon{120};
 
 std::string to_log_string(const timestamp& _ts) { return _ts.to_iso_8601_string(true); }
 
@@ -30,41 +32,43 @@ std::string to_log_string(const timestamp& _ts) { return _ts.to_iso_8601_string(
 
 post_processor_runner::post_processor_runner(database& _database, logger& _logger, signals_handle& _signals,
                                              std::string _persistent_data_dir,
-                                             std::chrono::seconds _select_duration)
+                                             std::chrono::seconds _select_duration,
+                                             std::chrono::seconds _max_lateness)
     : m_database(_database),
       m_logger(_logger),
       m_signals(_signals),
       m_persistent_data_file(std::move(_persistent_data_dir) + "/runner.bin"),
       m_select_duration(_select_duration),
-      m_default_select_duration(_select_duration)
+      m_default_select_duration(_select_duration),
+      m_max_lateness(_max_lateness)
 {
     // The window arithmetic relies on it: a jump over a gap must still reach
     // the next raw position after truncation to whole seconds.
     if (m_default_select_duration < std::chrono::seconds(1))
         throw libs::core::exception("select_duration_sec must be at least 1", CORE_SOURCE_LOCATION);
+    if (m_max_lateness < std::chrono::seconds(0))
+        throw libs::core::exception("max_lateness_sec must not be negative", CORE_SOURCE_LOCATION);
 
+    // The first start has no file: the normal case, not an error.
     if (restore_additional_data().empty()) save({});
 
-    m_last_inserted_positon_ts = read_last_position_timestamp_with_retry();
+    // An interrupted write is completed before anything else reads
+    // positions; a write that does not fit the table ends the start here.
+    retry_until_signalled(m_logger, m_signals, CORE_SOURCE_LOCATION, [&] {
+        m_database.recover_if_failed();
+        m_last_inserted_positon_ts = m_database.get_last_position_timestamp();
+    });
     if (!m_last_inserted_positon_ts) m_logger.info("Table 'positions' is empty");
-}
-
-boost::optional<timestamp> post_processor_runner::read_last_position_timestamp_with_retry() const
-{
-    for (;;) {
-        boost::optional<timestamp> last;
-        if (m_logger.execute([&] { last = m_database.get_last_position_timestamp(); })) return last;
-        if (m_signals.signal_is_received()) throw libs::core::exception("Interrupted", CORE_SOURCE_LOCATION);
-        // Polls the flag while waiting, so that a stop request is answered by
-        // one more attempt at once instead of after the full delay.
-        for (auto waited = std::chrono::milliseconds(0);
-             waited < retry_delay && !m_signals.signal_is_received(); waited += signal_poll_interval)
-            std::this_thread::sleep_for(signal_poll_interval);
-    }
 }
 
 void post_processor_runner::run()
 {
+    const timestamp server_now = m_database.get_server_time();
+    // Nothing later is read: the newest written time never runs ahead of
+    // the present, whatever the producers' clocks say.
+    const timestamp limit = server_now - m_max_lateness;
+    report_outliers_if_due(server_now);
+
     if (!m_last_inserted_positon_ts && !start_before_first_raw_position()) return;
 
     m_database.recover_if_failed();
@@ -74,8 +78,9 @@ void post_processor_runner::run()
     m_last_inserted_positon_ts = m_database.get_last_position_timestamp();
     if (!m_last_inserted_positon_ts && !start_before_first_raw_position()) return;
 
-    while (move_one_piece() && !m_signals.signal_is_received()) {
+    while (move_one_piece(limit) && !m_signals.signal_is_received()) {
     }
+    report_late_arrivals();
 }
 
 bool post_processor_runner::start_before_first_raw_position()
@@ -90,24 +95,35 @@ bool post_processor_runner::start_before_first_raw_position()
     return true;
 }
 
-bool post_processor_runner::move_one_piece()
+bool post_processor_runner::move_one_piece(timestamp _limit)
 {
     auto trace = m_logger.enter_function(CORE_SOURCE_LOCATION);
     const timestamp last = m_last_inserted_positon_ts.value();
 
     m_logger.debug("Last inserted pos: %1%") % to_log_string(last);
-    auto raw_positions = m_database.get_raw_positions(last, m_select_duration);
+    // Whole seconds up to the limit at most.
+    const auto until_limit = std::chrono::duration_cast<std::chrono::seconds>(_limit - last);
+    const auto duration = std::min(m_select_duration, until_limit);
+    if (duration < std::chrono::seconds(1)) {
+        m_logger.debug("No new positions").short_function(CORE_SOURCE_LOCATION);
+        return false;
+    }
+    auto raw_positions = m_database.get_raw_positions(last, duration);
     if (raw_positions.empty()) {
         m_logger.debug("No positions found");
-        return adjust_select_duration();
+        return adjust_select_duration(_limit, true);
     }
     m_logger.debug("First ts in piece: %1%") % to_log_string(raw_positions.front().ts);
 
     const auto raw_rows = raw_positions.size();
     if (!m_saved_contexts.count(last)) m_saved_contexts = restore_additional_data();
+    // In time order (the store's contract), for the late-arrival count.
+    std::vector<timestamp> read_times;
+    read_times.reserve(raw_positions.size());
+    for (const auto& p : raw_positions) read_times.push_back(p.ts);
     auto result =
         positions_post_processor::process_positions(m_saved_contexts[last], std::move(raw_positions));
-    if (result.processed_positions.empty()) return adjust_select_duration();
+    if (result.processed_positions.empty()) return adjust_select_duration(_limit, false);
 
     const timestamp new_last = result.processed_positions.back().ts;
     // The context this window started from is kept next to the new one: until
@@ -128,25 +144,34 @@ bool post_processor_runner::move_one_piece()
     m_database.write_positions(result.processed_positions);
     if (m_observer) m_observer->piece_moved({raw_rows, result.processed_positions.size(), new_last});
 
-    return new_last + m_select_duration < timestamp::current_time();
+    // The window read every raw row of (last, new_last] there was; ranges are
+    // kept only while they join up, so that a re-read range never counts
+    // twice.
+    const auto read = std::upper_bound(read_times.begin(), read_times.end(), new_last) - read_times.begin();
+    if (!m_written_ranges.empty() && m_written_ranges.back().until != last) m_written_ranges.clear();
+    m_written_ranges.push_back({last, new_last, read});
+
+    return new_last + m_select_duration < _limit;
 }
 
-bool post_processor_runner::adjust_select_duration()
+bool post_processor_runner::adjust_select_duration(timestamp _limit, bool _no_rows)
 {
     const timestamp last = m_last_inserted_positon_ts.value();
-    const auto now = timestamp::current_time();
 
-    if (!(last + m_select_duration < now)) {
+    if (!(last + m_select_duration < _limit)) {
         m_logger.debug("No new positions").short_function(CORE_SOURCE_LOCATION);
         return false;
     }
-    if (m_select_duration.count() < max_growth_factor * m_default_select_duration.count()) {
+    // A window without any raw row is jumped over at once: growing it step
+    // by step would cost up to a hundred empty queries per run while the
+    // feed is quiet.
+    if (!_no_rows && m_select_duration.count() < max_growth_factor * m_default_select_duration.count()) {
         m_select_duration += m_default_select_duration;
         return true;
     }
 
     const auto next = m_database.get_next_raw_position_timestamp(last + m_select_duration);
-    if (!next) {
+    if (!next || *next > _limit) {
         m_logger.debug("No new positions").short_function(CORE_SOURCE_LOCATION);
         return false;
     }
@@ -157,25 +182,66 @@ bool post_processor_runner::adjust_select_duration()
     return true;
 }
 
+void post_processor_runner::report_outliers_if_due(timestamp _server_now)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_next_outlier_report) return;
+    m_next_outlier_report = now + outlier_report_interval;
+    const auto outliers = m_database.find_raw_outliers(_server_now + future_tolerance);
+    if (outliers.future_rows > 0)
+        m_logger.warning(
+            "%1% raw rows dated in the future (more than a minute after the database server's time %2%, the "
+            "newest at %3%) wait until their time has come; does a producer write local time instead of "
+            "UTC?") %
+            outliers.future_rows % to_log_string(_server_now) %
+            (outliers.newest_future ? to_log_string(*outliers.newest_future) : std::string("?"));
+    if (outliers.invalid_time_rows != m_reported_invalid_time_rows) {
+        m_reported_invalid_time_rows = outliers.invalid_time_rows;
+        if (outliers.invalid_time_rows > 0)
+            m_logger.warning(
+                "%1% raw rows have an invalid time (a zero date or one before 1970) and are skipped") %
+                outliers.invalid_time_rows;
+    }
+}
+
+void post_processor_runner::report_late_arrivals()
+{
+    if (m_written_ranges.empty()) return;
+    const timestamp newest = m_written_ranges.back().until;
+    while (m_written_ranges.size() > 1 && m_written_ranges.front().until < newest - late_arrival_horizon)
+        m_written_ranges.pop_front();
+    long long read = 0;
+    for (const auto& range : m_written_ranges) read += range.rows;
+    const timestamp after = m_written_ranges.front().after;
+    const long long now_present = m_database.count_raw_positions(after, newest);
+    if (now_present <= read) return;
+    const long long late = now_present - read;
+    m_logger.warning(
+        "%1% raw rows arrived late: their time (between %2% and %3%) had been written already, so they are "
+        "not "
+        "processed (system.max_lateness_sec is %4%)") %
+        late % to_log_string(after) % to_log_string(newest) % m_max_lateness.count();
+    // Counted once: the oldest range leaves the horizon first, so the late
+    // rows are reported again rather than hidden should they lie in a newer
+    // range.
+    m_written_ranges.front().rows += late;
+}
+
 void post_processor_runner::save(const additional_data_map& _additional_data_map)
 {
-    // Replaced atomically: a crash while saving leaves the previous contexts,
-    // never a torn file.
-    libs::core::write_file_atomically(m_persistent_data_file, [&](std::ostream& _os) {
-        boost::archive::text_oarchive archive(_os);
-        archive << _additional_data_map;
-    });
+    context_file::save(m_persistent_data_file, _additional_data_map);
 }
 
 post_processor_runner::additional_data_map post_processor_runner::restore_additional_data() const
 {
-    additional_data_map result;
+    boost::optional<additional_data_map> saved;
+    // A file that exists but cannot be read costs the look-back of one window:
+    // an error, unlike a missing one.
     m_logger.execute([&] {
-        std::ifstream file(m_persistent_data_file);
-        boost::archive::text_iarchive archive(file);
-        archive >> result;
+        saved = context_file::load(m_persistent_data_file);
+        if (!saved) m_logger.info("no saved context; starting without look-back");
     });
-    return result;
+    return saved ? std::move(*saved) : additional_data_map{};
 }
 
 }  // namespace zav

@@ -2,6 +2,7 @@
 
 #include <boost/optional.hpp>
 #include <chrono>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,6 +24,13 @@ namespace zav {
 // that a restart after a stop, a crash or a failed write goes on as if nothing
 // had happened.
 //
+// Windows never reach past the database server's present minus
+// _max_lateness: rows dated in the future wait until their time has come,
+// and rows that arrive up to _max_lateness late are processed in order.
+// Rows that arrive later than that, after their time was written, are
+// counted and reported, as are rows dated far in the future and rows whose
+// time is invalid.
+//
 // _database, _logger and _signals must outlive the runner. Single-threaded:
 // construct it and call run() on the thread that runs the events loop.
 class post_processor_runner
@@ -31,12 +39,15 @@ public:
     using logger = libs::core::logger;
     using signals_handle = libs::core::events_loop::signals_handle;
 
-    // Creates runner.bin (an empty map) when it is missing or unreadable and
-    // reads the newest written time, retrying every 5 s while the store fails.
-    // Throws "Interrupted" when a termination signal has arrived and an attempt
-    // has failed, and rejects a window length below 1 s.
+    // Creates runner.bin (an empty map) when it is missing or unreadable,
+    // completes an interrupted write and reads the newest written time,
+    // retrying every 5 s while the store fails. Throws "Interrupted" when a
+    // termination signal has arrived and an attempt has failed,
+    // inconsistent_state_error when the interrupted write does not fit the
+    // table, and rejects a window length below 1 s or a negative lateness.
     post_processor_runner(database& _database, logger& _logger, signals_handle& _signals,
-                          std::string _persistent_data_dir, std::chrono::seconds _select_duration);
+                          std::string _persistent_data_dir, std::chrono::seconds _select_duration,
+                          std::chrono::seconds _max_lateness = std::chrono::seconds(0));
 
     post_processor_runner(const post_processor_runner&) = delete;
     post_processor_runner& operator=(const post_processor_runner&) = delete;
@@ -52,11 +63,20 @@ public:
 private:
     using additional_data_map = std::map<timestamp, positions_post_processor::additional_data>;
 
-    // One window; true when the next piece should follow at once.
-    bool move_one_piece();
-    // Window adaptation after a piece that produced nothing; true when another
-    // attempt should follow at once.
-    bool adjust_select_duration();
+    // One window, ending at _limit at the latest; true when the next piece
+    // should follow at once.
+    bool move_one_piece(timestamp _limit);
+    // Window adaptation after a piece that produced nothing (_no_rows: the
+    // window held no raw row at all); true when another attempt should
+    // follow at once. The window never grows past _limit.
+    bool adjust_select_duration(timestamp _limit, bool _no_rows);
+    // Reports, at most once per ten minutes, raw rows that no window reads in
+    // time: rows dated more than a minute ahead of _server_now, rows with an
+    // invalid time.
+    void report_outliers_if_due(timestamp _server_now);
+    // Re-counts the raw rows of the recently written range and reports those
+    // that arrived after their time had been written.
+    void report_late_arrivals();
     // Starts the windows just before the oldest raw position; false (logged)
     // when positions_raw is empty.
     bool start_before_first_raw_position();
@@ -65,10 +85,6 @@ private:
     // the elements read before the failure (normally none).
     additional_data_map restore_additional_data() const;
 
-    // The newest time in positions. A failed attempt is logged and retried
-    // after 5 s, unless a termination signal has arrived: then "Interrupted".
-    boost::optional<timestamp> read_last_position_timestamp_with_retry() const;
-
     database& m_database;
     logger& m_logger;
     signals_handle& m_signals;
@@ -76,6 +92,18 @@ private:
     std::string m_persistent_data_file;
     std::chrono::seconds m_select_duration;
     const std::chrono::seconds m_default_select_duration;
+    const std::chrono::seconds m_max_lateness;
+    // The recently written ranges (after, until] in time order, contiguous,
+    // with the raw rows that their windows read: the reference for
+    // late-arrival counting.
+    struct written_range
+    {
+        timestamp after, until;
+        long long rows;
+    };
+    std::deque<written_range> m_written_ranges;
+    std::chrono::steady_clock::time_point m_next_outlier_report{};
+    long long m_reported_invalid_time_rows = 0;
     // What runner.bin holds since this runner last wrote or read it, so that
     // the file is read only after a start or a failed save; empty when unknown.
     additional_data_map m_saved_contexts;

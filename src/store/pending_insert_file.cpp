@@ -1,44 +1,77 @@
 #include "store/pending_insert_file.hpp"
 
+#include "store/binary_records.hpp"
+
 #include "core/atomic_file.hpp"
 #include "core/exception.hpp"
 
 #include <boost/archive/text_iarchive.hpp>
-#include <boost/archive/text_oarchive.hpp>
 #include <boost/filesystem/operations.hpp>
 #include <boost/serialization/vector.hpp>
 
+#include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <stdexcept>
 
 namespace zav::pending_insert_file {
 
-void save(const std::string& _path, const positions_vector& _positions)
+namespace {
+
+constexpr char magic[5] = "TMPW";
+constexpr std::uint32_t version = 1;
+
+pending_write read(std::istream& _is)
 {
+    pending_write write;
+    if (!binary_records::has_magic(_is, magic)) {
+        // Written by a version that kept the batch as a Boost text archive.
+        boost::archive::text_iarchive archive(_is);
+        archive >> write.positions;
+        return write;
+    }
+    const auto file_version = binary_records::read_version(_is);
+    if (file_version != version)
+        throw std::runtime_error("unknown pending-insert file version " + std::to_string(file_version));
+    write.rows_before = binary_records::read_i64(_is);
+    write.positions = binary_records::read_positions(_is);
+    binary_records::expect_end(_is);
+    return write;
+}
+
+}  // namespace
+
+void save(const std::string& _path, const pending_write& _write)
+{
+    if (!_write.rows_before) throw std::logic_error("a pending write is saved with its row count");
     libs::core::write_file_atomically(_path, [&](std::ostream& _os) {
-        boost::archive::text_oarchive archive(_os);
-        archive << _positions;
+        binary_records::write_header(_os, magic, version);
+        binary_records::write_i64(_os, *_write.rows_before);
+        binary_records::write_positions(_os, _write.positions);
     });
 }
 
-positions_vector load(const std::string& _path)
+boost::optional<pending_write> load(const std::string& _path)
 {
-    std::ifstream file(_path);
-    if (!file) return {};
+    std::ifstream file(_path, std::ios::binary);
+    if (!file) {
+        if (!boost::filesystem::exists(_path)) return boost::none;
+        throw libs::core::exception("Cannot open " + _path, CORE_SOURCE_LOCATION);
+    }
     try {
-        std::stringstream content;
-        content << file.rdbuf();
-        boost::archive::text_iarchive archive(content);
-        positions_vector positions;
-        archive >> positions;
-        return positions;
+        return read(file);
     } catch (const std::exception& e) {
-        // A batch that cannot be read cannot be recovered either; keeping the
-        // file would fail every later recovery the same way.
         boost::system::error_code ignored;
         boost::filesystem::remove(_path, ignored);
-        throw libs::core::exception(e.what(), CORE_SOURCE_LOCATION);
+        throw libs::core::exception(_path + ": " + e.what(), CORE_SOURCE_LOCATION);
     }
+}
+
+timestamp earliest_time(const positions_vector& _positions)
+{
+    if (_positions.empty()) return timestamp();
+    return std::min_element(_positions.begin(), _positions.end(),
+                            [](const position& _a, const position& _b) { return _a.ts < _b.ts; })
+        ->ts;
 }
 
 }  // namespace zav::pending_insert_file

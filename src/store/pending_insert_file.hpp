@@ -2,18 +2,38 @@
 
 #include "position.hpp"
 
+#include <boost/optional.hpp>
+
+#include <cstdint>
 #include <string>
 
 namespace zav::pending_insert_file {
 
-// Replaces the file at _path atomically with a Boost text archive of
-// _positions: after a crash it holds either the previous or the new batch,
-// complete. Throws when the file cannot be written; the old file then stays.
-void save(const std::string& _path, const positions_vector& _positions);
+// A write in progress: its batch, and what recovery needs to find how much
+// of it is already in positions. The pieces of a write go in in order, each
+// in its own transaction, so the rows present are a prefix of the batch.
+struct pending_write
+{
+    positions_vector positions;
+    // Rows of positions with ts at or after the batch's earliest time before
+    // the first piece went in; the count now minus this is the prefix length.
+    // Absent in files of the text format, which did not record it.
+    boost::optional<std::int64_t> rows_before;
+};
 
-// The batch archived at _path; empty when the file cannot be opened. A file
-// that is no valid archive is deleted, then zav::libs::core::exception with
-// the archive's error text is thrown.
-positions_vector load(const std::string& _path);
+// Replaces the file at _path atomically (temporary file, fsync, rename,
+// directory fsync) with the binary record of _write: after a crash it holds
+// either the previous or the new write, complete. Throws when the file
+// cannot be written; the old file then stays.
+void save(const std::string& _path, const pending_write& _write);
+
+// The write recorded at _path, in the binary format or the text archive of
+// earlier versions (a batch alone); none when the file does not exist. A file
+// that cannot be read is deleted, then zav::libs::core::exception with the
+// reason is thrown: keeping it would fail every later recovery the same way.
+boost::optional<pending_write> load(const std::string& _path);
+
+// The earliest time of a batch: every row of the batch has ts at or after it.
+timestamp earliest_time(const positions_vector& _positions);
 
 }  // namespace zav::pending_insert_file

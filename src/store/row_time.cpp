@@ -19,3 +19,26 @@ libs::core::timestamp to_timestamp(const mariadb::date_time& _date_time, int _mi
 }
 
 }  // namespace zav
+
+namespace zav {
+
+utc_fields to_utc_fields(const libs::core::timestamp& _ts)
+{
+    using namespace std::chrono;
+    const milliseconds count = _ts.get_time_since_epoch();
+    // As sql_text renders times: whole seconds truncate toward zero, the
+    // millisecond part is the remainder, days are floored.
+    const seconds whole = duration_cast<seconds>(count);
+    const std::int64_t day = whole.count() / 86400 - (whole.count() % 86400 < 0);
+    const auto second_of_day = static_cast<unsigned>(whole.count() - day * 86400);
+    const libs::core::civil_date date = libs::core::civil_from_days(day);
+    return {static_cast<int>(date.year),
+            date.month,
+            date.day,
+            second_of_day / 3600,
+            second_of_day / 60 % 60,
+            second_of_day % 60,
+            static_cast<unsigned>((count - whole).count())};
+}
+
+}  // namespace zav

@@ -10,4 +10,14 @@ namespace zav {
 // _microseconds (integer division by 1000).
 libs::core::timestamp to_timestamp(const mariadb::date_time& _date_time, int _microseconds);
 
+// The UTC calendar fields of an instant. Whole seconds truncate toward zero
+// and the millisecond part is the remainder, as in timestamp::get_ts() and
+// get_ms().
+struct utc_fields
+{
+    int year;
+    unsigned month, day, hour, minute, second, millisecond;
+};
+utc_fields to_utc_fields(const libs::core::timestamp& _ts);
+
 }  // namespace zav

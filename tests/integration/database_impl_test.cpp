@@ -1,4 +1,5 @@
 #include "database_impl.hpp"
+#include "store/inconsistent_state_error.hpp"
 #include "store/pending_insert_file.hpp"
 #include "store/row_time.hpp"
 
@@ -11,9 +12,12 @@
 #include "support/positions.hpp"
 
 #include <gtest/gtest.h>
+#include <boost/archive/text_oarchive.hpp>
 #include <boost/filesystem.hpp>
 #include <boost/optional/optional_io.hpp>
+#include <boost/serialization/vector.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <thread>
@@ -192,6 +196,53 @@ TEST_F(DatabaseImplTest, RawWindowBoundsHeartbeatsAndTrailingSecond)
     EXPECT_TRUE(store->get_raw_positions(zav::timestamp(ms(noon + 60000)), std::chrono::seconds(5)).empty());
 }
 
+TEST_F(DatabaseImplTest, WindowRowsComeInTimeOrderWhateverTheInsertionOrder)
+{
+    // A tag's late upload inserted after another tag's newer rows: on a full
+    // scan the server returns insertion order, and the trim of the trailing
+    // second would cut B's last second (12:00:03), which lies before the
+    // next window's start, for good.
+    for (const char* ts : {"01", "02", "03", "04"})
+        insert_raw("A", std::string("2024-05-01 12:00:") + ts + ".100000");
+    for (const char* ts : {"01", "02", "03"})
+        insert_raw("B", std::string("2024-05-01 12:00:") + ts + ".500000");
+    m_sql->execute("ANALYZE TABLE positions_raw");
+    auto store = make_store();
+    // Long windows make a full scan likely; the result must not depend on it.
+    for (int seconds : {10, 100000}) {
+        const auto window = store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::seconds(seconds));
+        ASSERT_EQ(window.size(), 6u) << "everything but A's 12:00:04";
+        EXPECT_TRUE(
+            std::is_sorted(window.begin(), window.end(),
+                           [](const zav::position& _a, const zav::position& _b) { return _a.ts < _b.ts; }));
+        EXPECT_EQ(window.back().trackable_uid, "B");
+    }
+}
+
+TEST_F(DatabaseImplTest, ServerTimeOutliersAndInvalidDates)
+{
+    auto store = make_store();
+    const auto before = zav::timestamp::current_time();
+    const auto server = store->get_server_time();
+    EXPECT_LT(std::abs((server - before).count()), 5000) << "the private server runs on this host";
+
+    // A zero date is never a window bound: the first raw time skips it.
+    m_sql->execute("SET SESSION sql_mode = ''");
+    insert_raw("Z", "0000-00-00 00:00:00");
+    insert_raw("T1", "2024-05-01 12:00:00.250000");
+    insert_raw("F", "2037-01-01 00:00:00");
+    insert_raw("F", "2100-01-01 00:00:00.125000");
+    insert_raw("F", "2100-01-02 00:00:00", "HB");
+    EXPECT_EQ(store->get_first_raw_position_timestamp(), zav::timestamp(ms(noon + 250)));
+    const auto outliers = store->find_raw_outliers(server);
+    EXPECT_EQ(outliers.future_rows, 2) << "heartbeats aside";
+    EXPECT_EQ(outliers.newest_future, zav::timestamp(ms(4102444800125)));
+    EXPECT_EQ(outliers.invalid_time_rows, 1);
+    EXPECT_EQ(store->count_raw_positions(zav::timestamp(ms(noon)), zav::timestamp(ms(noon + 250))), 1)
+        << "(after, until]";
+    EXPECT_EQ(store->count_raw_positions(zav::timestamp(ms(noon + 250)), server), 0);
+}
+
 TEST_F(DatabaseImplTest, RawRowWithNullRequiredValueIsSkippedWithAWarning)
 {
     m_sql->execute(
@@ -243,48 +294,95 @@ TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)
         positions.push_back(p);
     }
     positions.push_back(pos("bare", ms(noon + 9000)));
-    const long long inserts_before = server_count("Com_insert");
+    const long long commits_before = server_count("Com_commit");
     store->write_positions(positions);
-    EXPECT_EQ(server_count("Com_insert") - inserts_before, 4) << "seven positions at piece size 2";
+    EXPECT_EQ(server_count("Com_commit") - commits_before, 4) << "seven positions at piece size 2";
     EXPECT_FALSE(boost::filesystem::exists(pending_file()));
 
     EXPECT_EQ(stored_positions(), positions);
 
-    // Presence tests compare the escaped uid too: recovering the same batch
-    // inserts nothing.
-    zav::pending_insert_file::save(pending_file(), positions);
+    // The presence test of recovery compares the escaped uid: recovering the
+    // same batch inserts nothing.
+    zav::pending_insert_file::save(pending_file(), {positions, 0});
     store->recover_if_failed();
     EXPECT_EQ(stored_positions().size(), positions.size());
 }
 
-TEST_F(DatabaseImplTest, RecoveryInsertsOnlyTheMissingPieces)
+TEST_F(DatabaseImplTest, RecoveryIsExactWithDuplicatesAnyPieceSizeAndTheOldFileFormat)
 {
-    auto store = make_store(2);
-    const auto positions = five_positions();
-    // The first statement of an interrupted write of piece size 2 had run.
-    store->write_positions({positions[0], positions[1]});
-    zav::pending_insert_file::save(pending_file(), positions);
+    // Every row twice (two gateways reporting one tag), and a row of an
+    // earlier write that shares the batch's earliest time.
+    zav::positions_vector batch;
+    for (int i = 0; i < 6; ++i)
+        for (int twice = 0; twice < 2; ++twice) batch.push_back(pos("T1", ms(noon + i * 1000), i, -i));
+    const auto earlier = pos("T0", ms(noon), 9, 9);
+    auto sorted = [](zav::positions_vector _v) {
+        std::sort(_v.begin(), _v.end(), [](const zav::position& _a, const zav::position& _b) {
+            return std::tie(_a.ts, _a.trackable_uid, _a.x) < std::tie(_b.ts, _b.trackable_uid, _b.x);
+        });
+        return _v;
+    };
+    zav::positions_vector expected = batch;
+    expected.push_back(earlier);
+    expected = sorted(expected);
 
-    const long long inserts_before = server_count("Com_insert");
-    store->recover_if_failed();
-    EXPECT_EQ(server_count("Com_insert") - inserts_before, 2) << "the second and third piece only";
-    EXPECT_EQ(stored_positions(), positions);
-    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+    // Interrupted after the first 3 pieces of size 2 (6 rows; the third
+    // piece's first row has its twin in the second piece), completed with
+    // piece size 5, and after 4 rows, with piece size 1000.
+    for (auto [written, piece_size] : {std::pair{6, 5}, {4, 1000}, {0, 3}, {12, 2}}) {
+        m_sql->execute("TRUNCATE TABLE positions");
+        make_store(1000)->write_positions({earlier});
+        zav::pending_insert_file::save(pending_file(), {batch, 1});
+        if (written > 0) make_store(1000)->write_positions({batch.begin(), batch.begin() + written});
+        boost::filesystem::remove(pending_file());
+        zav::pending_insert_file::save(pending_file(), {batch, 1});
+        make_store(piece_size)->recover_if_failed();
+        EXPECT_EQ(sorted(stored_positions()), expected)
+            << written << " rows written, piece size " << piece_size;
+        EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+    }
 
+    // A file left by the previous version (a text archive of the batch only)
+    // is completed after the upgrade.
+    m_sql->execute("TRUNCATE TABLE positions");
+    make_store(1000)->write_positions({earlier});
+    make_store(1000)->write_positions({batch.begin(), batch.begin() + 5});
+    {
+        std::ofstream file(pending_file());
+        boost::archive::text_oarchive archive(file);
+        archive << batch;
+    }
+    make_store(4)->recover_if_failed();
+    EXPECT_EQ(sorted(stored_positions()), expected) << "old file format";
+
+    // No file, or an empty batch: nothing is sent.
     const long long selects_before = server_count("Com_select");
-    store->recover_if_failed();
-    EXPECT_EQ(server_count("Com_select") - selects_before, 0) << "no file, no statement";
-
-    zav::pending_insert_file::save(pending_file(), {});
-    store->recover_if_failed();
-    EXPECT_EQ(server_count("Com_select") - selects_before, 0) << "an empty batch sends nothing";
+    make_store()->recover_if_failed();
+    zav::pending_insert_file::save(pending_file(), {{}, 0});
+    make_store()->recover_if_failed();
+    EXPECT_EQ(server_count("Com_select") - selects_before, 0);
     EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+}
 
-    std::ofstream(pending_file()) << "22 serialization::archive 19 0 0 5 0 0 0 garbage";
-    EXPECT_NE(store_error_of([&] { store->recover_if_failed(); }), "<no exception>")
-        << "a corrupt file is reported";
-    EXPECT_FALSE(boost::filesystem::exists(pending_file())) << "and deleted";
-    EXPECT_EQ(stored_positions(), positions);
+TEST_F(DatabaseImplTest, RecoveryStopsWhenPositionsDoesNotFitThePendingWrite)
+{
+    const auto positions = five_positions();
+    auto store = make_store(2);
+    store->write_positions(positions);
+    // Recorded as if positions had been empty from the batch's time on: the
+    // table now holds five rows of it, and five more from another writer.
+    store->write_positions(five_positions());
+    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    trackmend_test::stderr_capture quiet;
+    EXPECT_THROW(store->recover_if_failed(), zav::inconsistent_state_error);
+    EXPECT_TRUE(boost::filesystem::exists(pending_file())) << "kept for the operator";
+    EXPECT_EQ(stored_positions().size(), 10u) << "nothing guessed";
+
+    // A count that fits while the prefix is not what positions holds.
+    m_sql->execute("TRUNCATE TABLE positions");
+    store->write_positions({pos("X", ms(noon + 1000), 1, 1)});
+    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    EXPECT_THROW(store->recover_if_failed(), zav::inconsistent_state_error);
 }
 
 TEST_F(DatabaseImplTest, OutageFailsTheWriteAndConstructionRetriesUntilTheServerCameBack)
@@ -299,7 +397,8 @@ TEST_F(DatabaseImplTest, OutageFailsTheWriteAndConstructionRetriesUntilTheServer
     {
         trackmend_test::stderr_capture captured;
         EXPECT_NE(store_error_of([&] { store->write_positions(positions); }), "<no exception>");
-        EXPECT_TRUE(boost::filesystem::exists(pending_file())) << "the batch waits for recovery";
+        EXPECT_FALSE(boost::filesystem::exists(pending_file()))
+            << "nothing was recorded, as nothing can have been inserted: the window is read again";
         std::thread restart([&] {
             std::this_thread::sleep_for(std::chrono::seconds(1));
             m_server.start();
@@ -311,7 +410,7 @@ TEST_F(DatabaseImplTest, OutageFailsTheWriteAndConstructionRetriesUntilTheServer
     EXPECT_NE(log.find("MariaDB Error(2002)"), std::string::npos) << "the failed attempt was logged";
     ASSERT_TRUE(second);
 
-    store->recover_if_failed();  // the same store reconnects by itself
+    store->write_positions(positions);  // the same store reconnects by itself
     m_sql = m_server.connect();
     EXPECT_EQ(stored_positions(), positions);
     EXPECT_EQ(second->get_last_position_timestamp(), positions.back().ts);

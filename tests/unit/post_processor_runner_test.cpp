@@ -79,6 +79,25 @@ public:
         return window;
     }
     void clear_positions_table() override { m_written.clear(); }
+    timestamp get_server_time() const override
+    {
+        return m_server_time ? *m_server_time : timestamp::current_time();
+    }
+    long long count_raw_positions(timestamp _after, timestamp _until) const override
+    {
+        return std::count_if(m_raw.begin(), m_raw.end(),
+                             [&](const position& _p) { return _p.ts > _after && _p.ts <= _until; });
+    }
+    raw_outliers find_raw_outliers(timestamp _future_after) const override
+    {
+        raw_outliers outliers;
+        for (const auto& p : m_raw)
+            if (p.ts > _future_after) {
+                ++outliers.future_rows;
+                if (!outliers.newest_future || p.ts > *outliers.newest_future) outliers.newest_future = p.ts;
+            }
+        return outliers;
+    }
     void write_positions(const positions_vector& _positions) override
     {
         // A failure before anything was written, or what a crash after the
@@ -102,6 +121,7 @@ public:
     bool m_fail_next_write = false;
     bool m_crash_inside_next_write = false;
     bool m_unreachable = false;
+    boost::optional<timestamp> m_server_time;
 };
 
 // Three tags sampled every 200 to 900 ms over 150 s of 2024, with gaps of 1.5
@@ -203,7 +223,7 @@ TEST_F(post_processor_runner_test, catch_up_equals_one_pass_for_any_window_lengt
         reset_dir();
         memory_database db(raw);
         make_runner(db, seconds).run();
-        EXPECT_EQ(db.m_recover_calls, 1);
+        EXPECT_EQ(db.m_recover_calls, 2) << "at construction and at the start of the run";
         expect_matches_reference(db.m_written, reference, "window " + std::to_string(seconds) + " s");
         // Only the hold-back stays unwritten.
         EXPECT_GE(db.get_last_position_timestamp()->get_time_since_epoch().count(),
@@ -245,15 +265,17 @@ TEST_F(post_processor_runner_test, restarts_and_failed_writes_change_nothing)
 
 TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)
 {
-    // Nothing to read: no recovery, no window.
+    // Nothing to read: no recovery but the one at construction, no window.
     memory_database empty({});
     make_runner(empty, 10).run();
-    EXPECT_EQ(empty.m_recover_calls, 0);
+    EXPECT_EQ(empty.m_recover_calls, 1);
     EXPECT_EQ(empty.m_window_queries, 0);
     EXPECT_TRUE(std::filesystem::exists(m_dir / "runner.bin")) << "runner.bin is created at construction";
 
-    // A gap of three hours is crossed with 100 growing empty windows and one
-    // jump, not with a thousand windows of the configured length.
+    // A gap of three hours is crossed with 100 growing windows and one jump,
+    // not with a thousand windows of the configured length. (The windows
+    // before the gap hold the three rows, which the hold-back keeps back, so
+    // they grow; a window without any row jumps at once.)
     const long long t0 = 1714564800000;
     positions_vector raw;
     for (long long t : {t0, t0 + 500, t0 + 1000}) raw.push_back(pos("A", ms(t), 1, 1));
@@ -265,8 +287,8 @@ TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)
               t0 + 3 * 3600000);
     // The gap is crossed twice (the start moves only to the newest processed
     // position, which is still before the gap after the first crossing), each
-    // time with at most 100 windows and one jump; 100 more end the run.
-    EXPECT_LT(gap.m_window_queries, 330);
+    // time with at most 100 windows and one jump.
+    EXPECT_LT(gap.m_window_queries, 230);
 
     // A corrupt runner.bin is logged and replaced; processing goes on with an
     // empty context.

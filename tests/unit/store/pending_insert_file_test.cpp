@@ -2,58 +2,137 @@
 
 #include "core/exception.hpp"
 
+#include "support/files.hpp"
 #include "support/positions.hpp"
 
 #include <gtest/gtest.h>
-#include <boost/filesystem.hpp>
 
 #include <sys/wait.h>
 #include <unistd.h>
-#include <csignal>
-#include <fstream>
 
+#include <csignal>
+#include <filesystem>
+
+using zav::pending_insert_file::pending_write;
 using zav::test::ms;
 using zav::test::pos;
-namespace fs = boost::filesystem;
+namespace fs = std::filesystem;
 
 namespace {
+
+// The two positions both pinned files below hold.
+zav::positions_vector pinned_batch()
+{
+    auto a = pos("T1", ms(1714564800007), 10, -5);
+    a.trackable_id = 7;
+    a.area_uid = "A";
+    a.inactive = 0;
+    auto b = pos("T 2", ms(1714564801500));
+    b.trackable_id = 8;
+    b.mac_address = "aa:bb";
+    b.z = 3;
+    b.project_uid = "p";
+    return {a, b};
+}
+
+std::string hex(const std::string& _bytes)
+{
+    static const char* digits = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : _bytes) {
+        text += digits[c >> 4];
+        text += digits[c & 15];
+    }
+    return text;
+}
 
 class PendingInsertFileTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { fs::create_directories(m_dir); }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    fs::path m_dir = fs::temp_directory_path() / fs::unique_path("pending-%%%%-%%%%");
+    trackmend_test::temporary_directory m_dir{"pending"};
     std::string m_path = (m_dir / "database.bin").string();
 };
 
 }  // namespace
 
-TEST_F(PendingInsertFileTest, RoundTripsABatchAndReadsAMissingFileAsEmpty)
+TEST_F(PendingInsertFileTest, RoundTripsAWriteAndReadsAMissingFileAsNone)
 {
-    EXPECT_TRUE(zav::pending_insert_file::load(m_path).empty());
+    EXPECT_FALSE(zav::pending_insert_file::load(m_path));
 
     zav::position full = pos("", ms(-5));
     full.trackable_id = -9'000'000'000LL;
     full.mac_address = "aa:bb";
     full.z = 3;
-    full.project_uid = "p\n\"\\";
+    full.project_uid = std::string("p\n\"\\\0x", 6);
     full.inactive = -1;
-    zav::positions_vector positions = {full, pos("T1", ms(1500), 10, 20)};
-    zav::pending_insert_file::save(m_path, positions);
-    EXPECT_EQ(zav::pending_insert_file::load(m_path), positions);
+    const pending_write write{{full, pos("T1", ms(1500), 10, 20)}, 123456789012LL};
+    zav::pending_insert_file::save(m_path, write);
+    const auto loaded = zav::pending_insert_file::load(m_path);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->positions, write.positions);
+    EXPECT_EQ(loaded->rows_before.value_or(-1), 123456789012LL);
 
-    zav::pending_insert_file::save(m_path, {});
-    EXPECT_TRUE(zav::pending_insert_file::load(m_path).empty()) << "a second save replaces the first";
-    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), {}), 1) << "no temporary file left";
+    zav::pending_insert_file::save(m_path, {{}, 0});
+    EXPECT_TRUE(zav::pending_insert_file::load(m_path)->positions.empty())
+        << "a second save replaces the first";
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 1) << "no temporary file left";
+    EXPECT_EQ(zav::pending_insert_file::earliest_time(write.positions), zav::timestamp(ms(-5)));
+}
 
-    // A corrupt file is deleted and reported.
-    for (const std::string content : {"not an archive", "", "22 serialization::archive 19 0 0 5 0 0 0 7"}) {
-        std::ofstream(m_path) << content;
-        EXPECT_THROW(zav::pending_insert_file::load(m_path), zav::libs::core::exception)
-            << "'" << content << "'";
-        EXPECT_FALSE(fs::exists(m_path)) << "'" << content << "' was kept";
+TEST_F(PendingInsertFileTest, BothFileFormatsArePinned)
+{
+    // The binary record: magic, version 1, rows before, count, positions.
+    zav::pending_insert_file::save(m_path, {pinned_batch(), 5});
+    EXPECT_EQ(hex(trackmend_test::read_file(m_path)),
+              "544d5057"
+              "01000000"
+              "0500000000000000"
+              "0200000000000000"  // magic, version, rows, count
+              "0700000000000000"
+              "02000000"
+              "5431"
+              "00"
+              "079e06348f010000"  // id, uid, no mac, ts
+              "010a000000"
+              "01fbffffff"
+              "00"
+              "010100000041"
+              "00"
+              "010000"  // x, y, z, area, project, inactive
+              "0800000000000000"
+              "03000000"
+              "542032"
+              "010500000061613a6262"
+              "dca306348f010000"
+              "00"
+              "00"
+              "0103000000"
+              "00"
+              "010100000070"
+              "00");
+
+    // What earlier versions wrote: a Boost text archive of the batch alone.
+    trackmend_test::write_file(
+        m_path,
+        "22 serialization::archive 18 0 0 2 0 0 0 7 2 T1 0 1 0 0 0 1714564800007 0 1 1 10 1 "
+        "-5 0 1 1 A 0 0 1 1 0 8 3 T 2 1 5 aa:bb 1714564801500 0 0 1 3 0 1 1 p 0\n");
+    const auto legacy = zav::pending_insert_file::load(m_path);
+    ASSERT_TRUE(legacy);
+    EXPECT_EQ(legacy->positions, pinned_batch());
+    EXPECT_FALSE(legacy->rows_before) << "the text format has no row count";
+}
+
+TEST_F(PendingInsertFileTest, AnUnreadableFileIsDeletedAndReported)
+{
+    zav::pending_insert_file::save(m_path, {pinned_batch(), 5});
+    const std::string good = trackmend_test::read_file(m_path);
+    for (const std::string content :
+         {std::string("not an archive"), std::string(),
+          std::string("22 serialization::archive 19 0 0 5 0 0 0 7"), good.substr(0, good.size() - 3),
+          good + "x", std::string("TMPW\x02\0\0\0", 8)}) {
+        trackmend_test::write_file(m_path, content);
+        EXPECT_THROW(zav::pending_insert_file::load(m_path), zav::libs::core::exception) << hex(content);
+        EXPECT_FALSE(fs::exists(m_path)) << hex(content) << " was kept";
     }
 }
 
@@ -67,20 +146,22 @@ TEST_F(PendingInsertFileTest, KillDuringAWriteLeavesTheOldOrTheNewCompleteFile)
         p.x = 2;
         batches[1].push_back(p);
     }
-    zav::pending_insert_file::save(m_path, batches[0]);
+    zav::pending_insert_file::save(m_path, {batches[0], 0});
 
     for (int round = 0; round < 12; ++round) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0)
-            for (;;) zav::pending_insert_file::save(m_path, batches[(round + 1) % 2]);
+            for (;;) zav::pending_insert_file::save(m_path, {batches[(round + 1) % 2], 0});
         // Different moments of the write cycle in different rounds.
         ::usleep(static_cast<useconds_t>(20000 + round * 7919));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
 
         const auto loaded = zav::pending_insert_file::load(m_path);
-        EXPECT_TRUE(loaded == batches[0] || loaded == batches[1])
-            << "round " << round << ": a batch of " << loaded.size() << " positions, neither old nor new";
+        ASSERT_TRUE(loaded);
+        EXPECT_TRUE(loaded->positions == batches[0] || loaded->positions == batches[1])
+            << "round " << round << ": a batch of " << loaded->positions.size()
+            << " positions, neither old nor new";
     }
 }

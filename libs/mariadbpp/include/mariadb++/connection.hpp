@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mariadb++/account.hpp"
+#include "mariadb++/bulk_rows.hpp"
 #include "mariadb++/last_error.hpp"
 #include "mariadb++/result_set.hpp"
 #include "mariadb++/types.hpp"
@@ -10,6 +11,7 @@
 #include <string_view>
 
 struct st_mysql;
+struct st_mysql_stmt;
 
 namespace mariadb {
 
@@ -17,10 +19,13 @@ class connection;
 using connection_ref = std::shared_ptr<connection>;
 
 // One connection to a server. It connects lazily: every operation first
-// calls connect(), which pings an existing session and, when the ping fails
-// (the server restarted, the network dropped), connects the same handle
-// again and restores the schema and character set. A statement that fails on
-// the wire is not retried.
+// calls connect(), which opens a session when there is none and restores the
+// schema and character set. There is no ping before a statement: a call that
+// fails because the session is gone (the server restarted, the network
+// dropped, an idle timeout) drops the session, so the next operation opens a
+// new one. A query outside a transaction is sent once more on the new session,
+// since reading twice changes nothing; statements that change data are never
+// repeated.
 //
 // Every failure of the client library is stored in last_error, reported on
 // standard error and thrown as exception::connection. After a failure the
@@ -49,6 +54,20 @@ public:
     // Runs one statement that returns rows; the result is positioned before
     // its first row.
     result_set_ref query(const std::string& _statement);
+    // Prepares _statement (kept prepared for the next call with the same text
+    // on the same session) and executes it once with all of _rows bound as
+    // parameter arrays. Needs supports_bulk(). Returns the affected rows.
+    u64 execute_bulk(const std::string& _statement, const bulk_rows& _rows);
+    // Whether the server executes a prepared statement for an array of
+    // parameter rows at once (MariaDB 10.2 and later). Connects.
+    bool supports_bulk();
+    // Transactions of statements sent by this object. A session lost inside
+    // one ends it: the server has rolled it back.
+    void begin();
+    void commit();
+    void rollback();
+    bool in_transaction() const { return m_in_transaction; }
+
     // The text quoted for use between single quotes in a statement, following
     // the session's character set and SQL mode.
     std::string escape(std::string_view _text);
@@ -62,8 +81,17 @@ private:
     [[noreturn]] void report_and_throw(u32 _error_no, const std::string& _error, const char* _operation,
                                        int _line);
     void free_pending_results(int _line);
+    // Drops the session after a failure that means it is gone.
+    void forget_lost_session(unsigned _error_no);
+    result_set_ref query_once(const std::string& _statement);
+    void close_statement();
+    [[noreturn]] void report_statement_and_throw(int _line);
 
     st_mysql* m_mysql = nullptr;
+    bool m_in_transaction = false;
+    // The prepared statement of execute_bulk and its text.
+    st_mysql_stmt* m_statement = nullptr;
+    std::string m_statement_text;
     bool m_auto_commit = true;
     std::string m_schema;
     std::string m_charset;

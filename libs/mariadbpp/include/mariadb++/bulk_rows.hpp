@@ -1,0 +1,65 @@
+#pragma once
+
+#include "mariadb++/types.hpp"
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace mariadb {
+
+// Parameter rows of one bulk execution of a prepared statement, kept column
+// by column as the client library's array binding wants them. Rows are
+// appended value by value, column after column; every row must give every
+// column a value or NULL. Text values are referenced, not copied: they must
+// stay alive and unchanged until the statement has been executed.
+class bulk_rows
+{
+public:
+    enum class kind
+    {
+        integer,
+        text,
+        date_time
+    };
+
+    // A UTC calendar instant with microseconds, as a DATETIME parameter.
+    struct date_time_value
+    {
+        unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+        unsigned long microsecond = 0;
+    };
+
+    explicit bulk_rows(std::vector<kind> _columns);
+
+    void clear();
+    // Rows complete so far.
+    std::size_t size() const;
+    const std::vector<kind>& columns() const { return m_kinds; }
+
+    void add_integer(std::optional<long long> _value);
+    void add_text(std::optional<std::string_view> _value);
+    void add_date_time(const date_time_value& _value);
+
+    // Column storage, for the statement that binds it.
+    struct column
+    {
+        std::vector<long long> integers;
+        std::vector<const char*> texts;
+        std::vector<unsigned long> lengths;
+        std::vector<date_time_value> date_times;
+        std::vector<char> indicators;
+    };
+    const std::vector<column>& data() const { return m_columns; }
+
+private:
+    column& next_column(kind _kind);
+
+    std::vector<kind> m_kinds;
+    std::vector<column> m_columns;
+    std::size_t m_next = 0;
+    std::size_t m_values = 0;
+};
+
+}  // namespace mariadb

@@ -1,0 +1,76 @@
+#include "daemon/context_file.hpp"
+
+#include "store/binary_records.hpp"
+
+#include "core/atomic_file.hpp"
+
+#include <boost/archive/text_iarchive.hpp>
+#include <boost/filesystem/operations.hpp>
+#include <boost/serialization/map.hpp>
+#include <boost/serialization/utility.hpp>
+
+#include <fstream>
+#include <stdexcept>
+
+namespace zav::context_file {
+
+namespace {
+
+constexpr char magic[5] = "TMRC";
+constexpr std::uint32_t version = 1;
+
+contexts read(std::istream& _is)
+{
+    contexts result;
+    if (!binary_records::has_magic(_is, magic)) {
+        // Written by a version that kept the contexts as a Boost text archive.
+        boost::archive::text_iarchive archive(_is);
+        archive >> result;
+        return result;
+    }
+    const auto file_version = binary_records::read_version(_is);
+    if (file_version != version)
+        throw std::runtime_error("unknown context file version " + std::to_string(file_version));
+    const auto count = binary_records::read_u32(_is);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const timestamp key(std::chrono::milliseconds(binary_records::read_i64(_is)));
+        auto& context = result[key];
+        context.not_processed_positions = binary_records::read_positions(_is);
+        context.processed_positions = binary_records::read_positions(_is);
+        context.processed_filtered_positions = binary_records::read_positions(_is);
+    }
+    binary_records::expect_end(_is);
+    return result;
+}
+
+}  // namespace
+
+void save(const std::string& _path, const contexts& _contexts)
+{
+    libs::core::write_file_atomically(_path, [&](std::ostream& _os) {
+        binary_records::write_header(_os, magic, version);
+        binary_records::write_u32(_os, static_cast<std::uint32_t>(_contexts.size()));
+        for (const auto& [key, context] : _contexts) {
+            binary_records::write_i64(_os, key.get_time_since_epoch().count());
+            binary_records::write_positions(_os, context.not_processed_positions);
+            binary_records::write_positions(_os, context.processed_positions);
+            binary_records::write_positions(_os, context.processed_filtered_positions);
+        }
+    });
+}
+
+boost::optional<contexts> load(const std::string& _path)
+{
+    std::ifstream file(_path, std::ios::binary);
+    if (!file) {
+        if (!boost::filesystem::exists(_path)) return boost::none;
+        throw std::runtime_error("cannot open " + _path);
+    }
+    try {
+        return read(file);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(_path + ": " + e.what());
+    }
+}
+
+}  // namespace zav::context_file

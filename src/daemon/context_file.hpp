@@ -1,0 +1,28 @@
+#pragma once
+
+#include "positions_post_processor.hpp"
+
+#include "core/timestamp.hpp"
+
+#include <boost/optional.hpp>
+
+#include <map>
+#include <string>
+
+namespace zav::context_file {
+
+// runner.bin: the pipeline's carry-over contexts, each keyed by the time of
+// the newest written position that its window continues from.
+using contexts = std::map<timestamp, positions_post_processor::additional_data>;
+
+// Replaces the file at _path atomically (temporary file, fsync, rename,
+// directory fsync) with the binary record of _contexts. Throws when the
+// file cannot be written; the old file then stays.
+void save(const std::string& _path, const contexts& _contexts);
+
+// The contexts recorded at _path, in the binary format or the Boost text
+// archive of earlier versions; none when the file does not exist. Throws
+// std::exception naming the reason when the file exists but cannot be read.
+boost::optional<contexts> load(const std::string& _path);
+
+}  // namespace zav::context_file

@@ -1,0 +1,149 @@
+#include "store/binary_records.hpp"
+
+#include <array>
+#include <cstring>
+#include <stdexcept>
+
+namespace zav::binary_records {
+
+namespace {
+
+// Strings longer than this are no uid, MAC or area of any table; a length
+// above it means a corrupt file, which must not make the reader allocate
+// gigabytes.
+constexpr std::uint32_t max_string_length = 1 << 20;
+
+template <typename T>
+void write_le(std::ostream& _os, T _value)
+{
+    std::array<char, sizeof(T)> bytes;
+    auto v = static_cast<std::make_unsigned_t<T>>(_value);
+    for (auto& b : bytes) {
+        b = static_cast<char>(v & 0xFF);
+        v = static_cast<std::make_unsigned_t<T>>(v >> 8);
+    }
+    _os.write(bytes.data(), bytes.size());
+}
+
+template <typename T>
+T read_le(std::istream& _is)
+{
+    std::array<unsigned char, sizeof(T)> bytes;
+    if (!_is.read(reinterpret_cast<char*>(bytes.data()), bytes.size()))
+        throw std::runtime_error("state file ends early");
+    std::make_unsigned_t<T> v = 0;
+    for (std::size_t i = bytes.size(); i-- > 0;) v = static_cast<std::make_unsigned_t<T>>((v << 8) | bytes[i]);
+    return static_cast<T>(v);
+}
+
+void write_string(std::ostream& _os, const std::string& _value)
+{
+    write_le<std::uint32_t>(_os, static_cast<std::uint32_t>(_value.size()));
+    _os.write(_value.data(), static_cast<std::streamsize>(_value.size()));
+}
+
+std::string read_string(std::istream& _is)
+{
+    const auto length = read_le<std::uint32_t>(_is);
+    if (length > max_string_length) throw std::runtime_error("state file holds an impossible string length");
+    std::string value(length, '\0');
+    if (!_is.read(value.data(), length)) throw std::runtime_error("state file ends early");
+    return value;
+}
+
+bool read_flag(std::istream& _is)
+{
+    const auto flag = read_le<std::uint8_t>(_is);
+    if (flag > 1) throw std::runtime_error("state file holds an invalid presence flag");
+    return flag == 1;
+}
+
+template <typename T, typename Write>
+void write_optional(std::ostream& _os, const boost::optional<T>& _value, Write _write)
+{
+    write_le<std::uint8_t>(_os, _value ? 1 : 0);
+    if (_value) _write(*_value);
+}
+
+void write_position(std::ostream& _os, const position& _p)
+{
+    write_le<std::int64_t>(_os, _p.trackable_id);
+    write_string(_os, _p.trackable_uid);
+    write_optional(_os, _p.mac_address, [&](const std::string& _v) { write_string(_os, _v); });
+    write_le<std::int64_t>(_os, _p.ts.get_time_since_epoch().count());
+    for (const auto* coordinate : {&_p.x, &_p.y, &_p.z})
+        write_optional(_os, *coordinate, [&](int _v) { write_le<std::int32_t>(_os, _v); });
+    write_optional(_os, _p.area_uid, [&](const std::string& _v) { write_string(_os, _v); });
+    write_optional(_os, _p.project_uid, [&](const std::string& _v) { write_string(_os, _v); });
+    write_optional(_os, _p.inactive, [&](short _v) { write_le<std::int16_t>(_os, _v); });
+}
+
+boost::optional<std::string> read_optional_string(std::istream& _is)
+{
+    if (!read_flag(_is)) return boost::none;
+    return read_string(_is);
+}
+
+position read_position(std::istream& _is)
+{
+    position p;
+    p.trackable_id = read_le<std::int64_t>(_is);
+    p.trackable_uid = read_string(_is);
+    p.mac_address = read_optional_string(_is);
+    p.ts = timestamp(std::chrono::milliseconds(read_le<std::int64_t>(_is)));
+    for (auto* coordinate : {&p.x, &p.y, &p.z})
+        if (read_flag(_is)) *coordinate = read_le<std::int32_t>(_is);
+    p.area_uid = read_optional_string(_is);
+    p.project_uid = read_optional_string(_is);
+    if (read_flag(_is)) p.inactive = read_le<std::int16_t>(_is);
+    return p;
+}
+
+}  // namespace
+
+void write_header(std::ostream& _os, const char (&_magic)[5], std::uint32_t _version)
+{
+    _os.write(_magic, 4);
+    write_le<std::uint32_t>(_os, _version);
+}
+
+bool has_magic(std::istream& _is, const char (&_magic)[5])
+{
+    char bytes[4] = {};
+    const auto start = _is.tellg();
+    if (_is.read(bytes, 4) && std::memcmp(bytes, _magic, 4) == 0) return true;
+    _is.clear();
+    _is.seekg(start);
+    return false;
+}
+
+std::uint32_t read_version(std::istream& _is) { return read_le<std::uint32_t>(_is); }
+
+void write_u32(std::ostream& _os, std::uint32_t _value) { write_le(_os, _value); }
+void write_i64(std::ostream& _os, std::int64_t _value) { write_le(_os, _value); }
+std::uint32_t read_u32(std::istream& _is) { return read_le<std::uint32_t>(_is); }
+std::int64_t read_i64(std::istream& _is) { return read_le<std::int64_t>(_is); }
+
+void write_positions(std::ostream& _os, const positions_vector& _positions)
+{
+    write_le<std::uint64_t>(_os, _positions.size());
+    for (const auto& p : _positions) write_position(_os, p);
+}
+
+positions_vector read_positions(std::istream& _is)
+{
+    const auto count = read_le<std::uint64_t>(_is);
+    positions_vector positions;
+    // The count is not trusted for the reservation: a corrupt one would
+    // allocate before the read fails.
+    positions.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1 << 16)));
+    for (std::uint64_t i = 0; i < count; ++i) positions.push_back(read_position(_is));
+    return positions;
+}
+
+void expect_end(std::istream& _is)
+{
+    if (_is.peek() != std::char_traits<char>::eof()) throw std::runtime_error("state file has trailing bytes");
+}
+
+}  // namespace zav::binary_records

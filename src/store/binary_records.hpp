@@ -1,0 +1,39 @@
+#pragma once
+
+#include "position.hpp"
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <string>
+
+namespace zav::binary_records {
+
+// The compact binary form of the daemon's state files. Every file starts
+// with a four-byte magic text naming its kind and a 32-bit version; numbers
+// are little-endian and of fixed width, strings are a 32-bit length and their
+// bytes, an optional is one byte (0 absent, 1 present) and then its value,
+// a vector is a 64-bit count and its elements. A position is its ten members
+// in declaration order, its time as 64-bit milliseconds since the epoch.
+//
+// Readers throw std::runtime_error naming what is wrong when the input ends
+// early or holds an impossible value.
+
+void write_header(std::ostream& _os, const char (&_magic)[5], std::uint32_t _version);
+// Whether the stream starts with _magic; consumes it only when it does.
+bool has_magic(std::istream& _is, const char (&_magic)[5]);
+std::uint32_t read_version(std::istream& _is);
+
+void write_u32(std::ostream& _os, std::uint32_t _value);
+void write_i64(std::ostream& _os, std::int64_t _value);
+std::uint32_t read_u32(std::istream& _is);
+std::int64_t read_i64(std::istream& _is);
+
+void write_positions(std::ostream& _os, const positions_vector& _positions);
+positions_vector read_positions(std::istream& _is);
+
+// Throws unless the stream is exhausted: trailing bytes mean a file of
+// another layout.
+void expect_end(std::istream& _is);
+
+}  // namespace zav::binary_records

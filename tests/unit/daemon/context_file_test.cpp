@@ -1,0 +1,74 @@
+#include "daemon/context_file.hpp"
+
+#include "support/files.hpp"
+#include "support/positions.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using zav::test::ms;
+using zav::test::pos;
+
+namespace {
+
+// The context both pinned files below hold.
+zav::context_file::contexts pinned_contexts()
+{
+    auto a = pos("T1", ms(1714564800007), 10, -5);
+    a.trackable_id = 7;
+    a.area_uid = "A";
+    a.inactive = 0;
+    auto b = pos("T 2", ms(1714564801500));
+    b.trackable_id = 8;
+    b.mac_address = "aa:bb";
+    b.z = 3;
+    b.project_uid = "p";
+    zav::context_file::contexts contexts;
+    auto& context = contexts[zav::timestamp(ms(1714564801500))];
+    context.not_processed_positions = {b};
+    context.processed_positions = {a};
+    context.processed_filtered_positions = {a};
+    return contexts;
+}
+
+bool same(const zav::context_file::contexts& _a, const zav::context_file::contexts& _b)
+{
+    if (_a.size() != _b.size()) return false;
+    for (auto i = _a.begin(), j = _b.begin(); i != _a.end(); ++i, ++j)
+        if (i->first != j->first || i->second.not_processed_positions != j->second.not_processed_positions ||
+            i->second.processed_positions != j->second.processed_positions ||
+            i->second.processed_filtered_positions != j->second.processed_filtered_positions)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST(ContextFileTest, ReadsTheBinaryRecordAndTheTextArchiveOfEarlierVersions)
+{
+    trackmend_test::temporary_directory dir("context");
+    const auto path = (dir / "runner.bin").string();
+    EXPECT_FALSE(zav::context_file::load(path)) << "a missing file is no error";
+
+    auto contexts = pinned_contexts();
+    contexts[zav::timestamp(ms(-3))];  // an empty context under a second key
+    zav::context_file::save(path, contexts);
+    const auto content = trackmend_test::read_file(path);
+    EXPECT_EQ(content.substr(0, 12), std::string("TMRC\x01\0\0\0\x02\0\0\0", 12)) << "magic, version, count";
+    ASSERT_TRUE(zav::context_file::load(path));
+    EXPECT_TRUE(same(*zav::context_file::load(path), contexts));
+
+    trackmend_test::write_file(
+        path,
+        "22 serialization::archive 18 0 0 1 0 0 0 0 0 1714564801500 0 0 0 0 1 0 0 0 8 3 T 2 0 1 1 5 aa:bb "
+        "1714564801500 0 1 0 0 1 3 0 1 1 p 0 1 0 1 0 7 2 T1 0 1714564800007 1 10 1 -5 0 1 1 A 0 1 0 1 0 7 2 T1 0 "
+        "1714564800007 1 10 1 -5 0 1 1 A 0 1 0\n");
+    ASSERT_TRUE(zav::context_file::load(path));
+    EXPECT_TRUE(same(*zav::context_file::load(path), pinned_contexts()));
+
+    for (const std::string bad : {std::string(), std::string("garbage"), content.substr(0, content.size() - 1)}) {
+        trackmend_test::write_file(path, bad);
+        EXPECT_THROW(zav::context_file::load(path), std::exception) << bad.size() << " bytes";
+    }
+}
