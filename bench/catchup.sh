@@ -63,6 +63,8 @@ while :; do
   sleep 0.2
 done
 end=$(now)
+# The daemon's own CPU time (user + system), from its clock ticks.
+cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$daemon_pid/stat")
 kill -TERM "$daemon_pid"
 wait "$daemon_pid" || true
 daemon_pid=
@@ -79,7 +81,7 @@ sql <"$work/ceiling.sql"
 ceiling_end=$(now)
 
 awk -v m="$moved" -v w="$written" -v s="$start" -v e="$end" -v cs="$ceiling_start" -v ce="$ceiling_end" \
-    -v st="$statements" 'BEGIN {
+    -v st="$statements" -v cpu="$cpu" 'BEGIN {
   t = e - s; c = ce - cs
   printf "raw rows moved       %d (heartbeats excluded)\n", m
   printf "rows written         %d\n", w
@@ -87,4 +89,5 @@ awk -v m="$moved" -v w="$written" -v s="$start" -v e="$end" -v cs="$ceiling_star
   printf "catch-up throughput  %.0f raw rows/s\n", m / t
   printf "INSERT ceiling       %.0f rows/s (%d rows in %d statements, %.1f s)\n", w / c, w, st, c
   printf "share of ceiling     %.0f %%\n", 100 * (m / t) / (w / c)
+  printf "daemon CPU           %.1f s, %.1f s per 1 M raw rows\n", cpu, cpu * 1000000 / m
 }'

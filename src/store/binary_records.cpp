@@ -32,7 +32,8 @@ T read_le(std::istream& _is)
     if (!_is.read(reinterpret_cast<char*>(bytes.data()), bytes.size()))
         throw std::runtime_error("state file ends early");
     std::make_unsigned_t<T> v = 0;
-    for (std::size_t i = bytes.size(); i-- > 0;) v = static_cast<std::make_unsigned_t<T>>((v << 8) | bytes[i]);
+    for (std::size_t i = bytes.size(); i-- > 0;)
+        v = static_cast<std::make_unsigned_t<T>>((v << 8) | bytes[i]);
     return static_cast<T>(v);
 }
 
@@ -143,7 +144,8 @@ positions_vector read_positions(std::istream& _is)
 
 void expect_end(std::istream& _is)
 {
-    if (_is.peek() != std::char_traits<char>::eof()) throw std::runtime_error("state file has trailing bytes");
+    if (_is.peek() != std::char_traits<char>::eof())
+        throw std::runtime_error("state file has trailing bytes");
 }
 
 }  // namespace zav::binary_records

@@ -47,6 +47,23 @@ struct mariadb_test_server
         return connection;
     }
 
+    // The rows of a query as text, one line per row, columns separated by
+    // tabs, SQL NULL as "NULL" (as the command-line client prints them).
+    // Every column must be of a string kind: CAST numbers and times.
+    static std::string query_text(mariadb::connection& _connection, const std::string& _query)
+    {
+        auto rows = _connection.query(_query);
+        std::string text;
+        while (rows->next()) {
+            for (mariadb::u32 c = 0; c < rows->column_count(); ++c) {
+                if (c > 0) text += '\t';
+                text += rows->get_is_null(c) ? std::string("NULL") : rows->get_string(c);
+            }
+            text += '\n';
+        }
+        return text;
+    }
+
     bool can_restart() const { return !dir.empty() && !script.empty(); }
     // Stop or start the server with the script; true on success.
     bool stop() const { return run("stop '" + dir + "'"); }

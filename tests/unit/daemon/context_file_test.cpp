@@ -62,12 +62,14 @@ TEST(ContextFileTest, ReadsTheBinaryRecordAndTheTextArchiveOfEarlierVersions)
     trackmend_test::write_file(
         path,
         "22 serialization::archive 18 0 0 1 0 0 0 0 0 1714564801500 0 0 0 0 1 0 0 0 8 3 T 2 0 1 1 5 aa:bb "
-        "1714564801500 0 1 0 0 1 3 0 1 1 p 0 1 0 1 0 7 2 T1 0 1714564800007 1 10 1 -5 0 1 1 A 0 1 0 1 0 7 2 T1 0 "
+        "1714564801500 0 1 0 0 1 3 0 1 1 p 0 1 0 1 0 7 2 T1 0 1714564800007 1 10 1 -5 0 1 1 A 0 1 0 1 0 7 2 "
+        "T1 0 "
         "1714564800007 1 10 1 -5 0 1 1 A 0 1 0\n");
     ASSERT_TRUE(zav::context_file::load(path));
     EXPECT_TRUE(same(*zav::context_file::load(path), pinned_contexts()));
 
-    for (const std::string bad : {std::string(), std::string("garbage"), content.substr(0, content.size() - 1)}) {
+    for (const std::string bad :
+         {std::string(), std::string("garbage"), content.substr(0, content.size() - 1)}) {
         trackmend_test::write_file(path, bad);
         EXPECT_THROW(zav::context_file::load(path), std::exception) << bad.size() << " bytes";
     }

@@ -17,12 +17,7 @@ namespace mariadb {
 class bulk_rows
 {
 public:
-    enum class kind
-    {
-        integer,
-        text,
-        date_time
-    };
+    enum class kind { integer, text, date_time };
 
     // A UTC calendar instant with microseconds, as a DATETIME parameter.
     struct date_time_value
