@@ -15,8 +15,9 @@ namespace {
 // While positions is empty, windows start this much before the oldest raw
 // position.
 constexpr std::chrono::milliseconds first_window_lead{1000};
-// Empty windows grow up to this many times the configured length before the
-// runner asks the store where the next raw position is.
+// Windows whose rows produced nothing (all held back) grow up to this many
+// times the configured length before the runner asks the store where the
+// next raw position is; windows without any row ask at once.
 constexpr long long max_growth_factor = 100;
 // Rows dated further ahead of the server's present than this are reported:
 // a producer writing local time instead of UTC shows at once.
@@ -165,8 +166,11 @@ bool post_processor_runner::adjust_select_duration(timestamp _limit, bool _no_ro
     // A window without any raw row is jumped over at once: growing it step
     // by step would cost up to a hundred empty queries per run while the
     // feed is quiet.
-    if (!_no_rows && m_select_duration.count() < max_growth_factor * m_default_select_duration.count()) {
-        m_select_duration += m_default_select_duration;
+    // Windows that hold rows double, so that a caught-up run needs a few
+    // attempts, not one per configured length, to reach the present.
+    const std::chrono::seconds max_duration = max_growth_factor * m_default_select_duration;
+    if (!_no_rows && m_select_duration < max_duration) {
+        m_select_duration = std::min<std::chrono::seconds>(2 * m_select_duration, max_duration);
         return true;
     }
 

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 using trackmend_test::mariadb_test_server;
 
@@ -172,4 +175,69 @@ TEST_F(MariadbppTest, ReconnectsTransparentlyAfterTheServerRestarted)
     EXPECT_EQ(scalar("SELECT @@character_set_client"), "utf8mb4");
     m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_connection->escape("😀'") + "')");
     EXPECT_EQ(scalar("SELECT name FROM mariadbpp_test WHERE name != 'before'"), "😀'");
+}
+
+TEST_F(MariadbppTest, BulkExecutionBindsEveryKindAndNullInOneTransaction)
+{
+    ASSERT_TRUE(m_connection->supports_bulk()) << "MariaDB 10.2 and later execute arrays of parameters";
+    using kind = mariadb::bulk_rows::kind;
+    mariadb::bulk_rows rows({kind::integer, kind::text, kind::date_time});
+    const std::vector<std::string> names = {"it's", "ü€😀", std::string("nul\0byte", 8)};
+    for (int i = 0; i < 3; ++i) {
+        rows.add_integer(i == 1 ? std::nullopt : std::optional<long long>(i - 1));
+        rows.add_text(std::string_view(names[static_cast<std::size_t>(i)]));
+        rows.add_date_time({2024, 5, 1, 12, 0, static_cast<unsigned>(i), 7000UL * static_cast<unsigned>(i)});
+    }
+    rows.add_integer(9);
+    rows.add_text(std::nullopt);
+    rows.add_date_time({2024, 12, 31, 23, 59, 59, 999000});
+    const std::string insert = "INSERT INTO mariadbpp_test (id, name, ts) VALUES (?, ?, ?)";
+
+    m_connection->begin();
+    EXPECT_EQ(m_connection->execute_bulk(insert, rows), 4u);
+    m_connection->rollback();
+    EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "0") << "rolled back";
+
+    m_connection->begin();
+    EXPECT_EQ(m_connection->execute_bulk(insert, rows), 4u) << "the prepared statement is used again";
+    m_connection->commit();
+    auto text = [&](const std::string& _where) {
+        return scalar(
+            "SELECT CONCAT_WS('/', IFNULL(id, 'NULL'), IFNULL(HEX(name), 'NULL'), ts) FROM mariadbpp_test "
+            "WHERE " +
+            _where);
+    };
+    EXPECT_EQ(text("id = -1"), "-1/" + scalar("SELECT HEX('it''s')") + "/2024-05-01 12:00:00.000000");
+    EXPECT_EQ(text("id IS NULL"), "NULL/" + scalar("SELECT HEX('ü€😀')") + "/2024-05-01 12:00:01.007000");
+    EXPECT_EQ(text("id = 1"), "1/6E756C0062797465/2024-05-01 12:00:02.014000");
+    EXPECT_EQ(text("id = 9"), "9/NULL/2024-12-31 23:59:59.999000");
+}
+
+TEST_F(MariadbppTest, NoPingPerStatementAndALostSessionIsFoundByTheFailingCall)
+{
+    auto pings = [&] {
+        return std::stoll(
+            scalar("SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+                   "WHERE VARIABLE_NAME = 'COM_ADMIN_COMMANDS'"));
+    };
+    const long long before = pings();
+    for (int i = 0; i < 20; ++i) scalar("SELECT 1");
+    EXPECT_LE(pings() - before, 1) << "twenty queries, no ping before each";
+
+    // The session is killed while idle (an idle timeout, a restarted proxy):
+    // a query goes through on a new session; a statement that changes data
+    // fails once, and the next one runs on a new session.
+    auto killer = m_server.connect();
+    const std::string session = scalar("SELECT CAST(connection_id() AS CHAR)");
+    killer->execute("KILL " + session);
+    EXPECT_EQ(scalar("SELECT 'again'"), "again");
+    EXPECT_NE(scalar("SELECT CAST(connection_id() AS CHAR)"), session);
+    killer->execute("KILL " + scalar("SELECT CAST(connection_id() AS CHAR)"));
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_THROW(m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('x')"),
+                     mariadb::exception::connection);
+    }
+    m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('y')");
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(name) FROM mariadbpp_test"), "y");
 }
