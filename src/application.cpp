@@ -13,8 +13,7 @@ namespace zav {
 
 application::application(events_loop& _events_loop, events_loop::signals_handle& _signals,
                          const config& _config, logger& _logger, service_notifier& _notifier)
-    : m_logger(_logger),
-      m_events_loop(_events_loop)
+    : m_logger(_logger), m_events_loop(_events_loop)
 {
     _logger.set_debug(_config.system.debug);
 
