@@ -85,10 +85,10 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         stream_smoother smoother;
         std::uint64_t written = 0;
         bool write_failed = false;
-        const auto write = [&](const position& _p) {
+        const auto write = [&](const position_record& _r) {
             if (write_failed) return;
             try {
-                writer.write(_p);
+                writer.write(_r, smoother.strings());
                 ++written;
             } catch (const std::exception& e) {
                 report(std::string("Error writing file (") + e.what() + ")");
@@ -108,7 +108,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
                 m_positions.push_back(make_flush_position(smoother, m_positions));
                 flushed = true;
             }
-            m_positions = smoother.push(std::move(m_positions), write);
+            m_positions = smoother.push_records(std::move(m_positions), write);
             if (write_failed) return false;
             progress.progress(infile.consumed(), infile.file_size(), infile.lines(), written);
         }

@@ -11,6 +11,21 @@
 
 namespace zav {
 
+// The fields of a line, from a position or from a record with its texts:
+// one renderer serves both.
+struct csv_line_fields
+{
+    const std::string* uid;
+    const std::string* mac_address;
+    std::int64_t ts;
+    const int* x;
+    const int* y;
+    const int* z;
+    const std::string* area_uid;
+    const std::string* project_uid;
+    const short* inactive;
+};
+
 namespace {
 
 constexpr std::size_t flush_threshold = 1024 * 1024;
@@ -58,18 +73,55 @@ char* put_padded(char* _out, std::string_view _text, std::size_t _width)
     return put(_out, _text);
 }
 
-char* put_padded(char* _out, const boost::optional<std::string>& _text, std::size_t _width)
+char* put_padded(char* _out, const std::string* _text, std::size_t _width)
 {
     return put_padded(_out, _text ? std::string_view(*_text) : null, _width);
 }
 
 template <typename Integer>
-char* put_padded(char* _out, const boost::optional<Integer>& _value, std::size_t _width)
+char* put_padded(char* _out, const Integer* _value, std::size_t _width)
 {
-    if (!_value) return put_padded(_out, null, _width);
+    if (_value == nullptr) return put_padded(_out, null, _width);
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, *_value);
     return put_padded(_out, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)), _width);
+}
+
+template <typename Value>
+const Value* pointer(const boost::optional<Value>& _value)
+{
+    return _value ? &*_value : nullptr;
+}
+
+
+csv_line_fields fields_of(const position& _p)
+{
+    return {&_p.trackable_uid,
+            pointer(_p.mac_address),
+            _p.ts.get_time_since_epoch().count(),
+            pointer(_p.x),
+            pointer(_p.y),
+            pointer(_p.z),
+            pointer(_p.area_uid),
+            pointer(_p.project_uid),
+            pointer(_p.inactive)};
+}
+
+csv_line_fields fields_of(const position_record& _r, const record_strings& _strings)
+{
+    const auto text = [&](std::uint32_t _n) {
+        return _n == position_record::absent ? nullptr : &_strings.text(_n);
+    };
+    const auto has = [&](std::uint8_t _flag) { return (_r.present & _flag) != 0; };
+    return {&_strings.text(_r.uid),
+            text(_r.mac_address),
+            _r.ts,
+            has(position_record::has_x) ? &_r.x : nullptr,
+            has(position_record::has_y) ? &_r.y : nullptr,
+            has(position_record::has_z) ? &_r.z : nullptr,
+            text(_r.area_uid),
+            text(_r.project_uid),
+            has(position_record::has_inactive) ? &_r.inactive : nullptr};
 }
 
 // Seconds and milliseconds of a count, by floor division so that instants
@@ -80,11 +132,10 @@ struct split_time
     unsigned milliseconds;
 };
 
-split_time split(const timestamp& _ts)
+split_time split(std::int64_t _count)
 {
-    const long long count = _ts.get_time_since_epoch().count();
-    long long seconds = count / 1000;
-    long long milliseconds = count % 1000;
+    long long seconds = _count / 1000;
+    long long milliseconds = _count % 1000;
     if (milliseconds < 0) {
         milliseconds += 1000;
         --seconds;
@@ -94,7 +145,7 @@ split_time split(const timestamp& _ts)
 
 // "YYYY-MM-DD hh:mm:ss.mmm000": the timestamp's own text form with three
 // zeros for the microseconds.
-char* put_time(char* _out, const timestamp& _ts, csv_position_writer::second_text_cache& _cache)
+char* put_time(char* _out, std::int64_t _ts, csv_position_writer::second_text_cache& _cache)
 {
     const split_time t = split(_ts);
     _out = put(_out, _cache.text(t.seconds));
@@ -103,34 +154,34 @@ char* put_time(char* _out, const timestamp& _ts, csv_position_writer::second_tex
     return put(_out, "000");
 }
 
-std::size_t line_length_bound(const position& _p)
+std::size_t line_length_bound(const csv_line_fields& _f)
 {
-    const auto size = [](const boost::optional<std::string>& _text) { return _text ? _text->size() : 0; };
-    return fixed_length_bound + _p.trackable_uid.size() + size(_p.mac_address) + size(_p.area_uid) +
-           size(_p.project_uid);
+    const auto size = [](const std::string* _text) { return _text ? _text->size() : 0; };
+    return fixed_length_bound + _f.uid->size() + size(_f.mac_address) + size(_f.area_uid) +
+           size(_f.project_uid);
 }
 
-// Writes the line of _p at _out, which has room for line_length_bound(_p)
+// Writes the line of _f at _out, which has room for line_length_bound(_f)
 // characters; returns the end of the line.
-char* put_line(char* _out, const position& _p, csv_position_writer::second_text_cache& _cache)
+char* put_line(char* _out, const csv_line_fields& _f, csv_position_writer::second_text_cache& _cache)
 {
-    _out = put_padded(_out, std::string_view(_p.trackable_uid), uid_width);
+    _out = put_padded(_out, std::string_view(*_f.uid), uid_width);
     *_out++ = '|';
-    _out = put_padded(_out, _p.mac_address, mac_width);
+    _out = put_padded(_out, _f.mac_address, mac_width);
     *_out++ = '|';
-    _out = put_time(_out, _p.ts, _cache);
+    _out = put_time(_out, _f.ts, _cache);
     *_out++ = '|';
-    _out = put_padded(_out, _p.x, number_width);
+    _out = put_padded(_out, _f.x, number_width);
     *_out++ = '|';
-    _out = put_padded(_out, _p.y, number_width);
+    _out = put_padded(_out, _f.y, number_width);
     *_out++ = '|';
-    _out = put_padded(_out, _p.z, number_width);
+    _out = put_padded(_out, _f.z, number_width);
     *_out++ = '|';
-    _out = put_padded(_out, _p.area_uid, text_width);
+    _out = put_padded(_out, _f.area_uid, text_width);
     *_out++ = '|';
-    _out = put_padded(_out, _p.project_uid, text_width);
+    _out = put_padded(_out, _f.project_uid, text_width);
     *_out++ = '|';
-    _out = put_padded(_out, _p.inactive, number_width);
+    _out = put_padded(_out, _f.inactive, number_width);
     *_out++ = '\n';
     return _out;
 }
@@ -153,9 +204,16 @@ csv_position_writer::csv_position_writer(output_file& _file)
 {
 }
 
-void csv_position_writer::write(const position& _position)
+void csv_position_writer::write(const position& _position) { write(fields_of(_position)); }
+
+void csv_position_writer::write(const position_record& _record, const record_strings& _strings)
 {
-    const std::size_t bound = line_length_bound(_position);
+    write(fields_of(_record, _strings));
+}
+
+void csv_position_writer::write(const csv_line_fields& _fields)
+{
+    const std::size_t bound = line_length_bound(_fields);
     if (m_capacity - m_used < bound) {
         flush();
         // Only a line with texts of thousands of characters gets here.
@@ -165,7 +223,7 @@ void csv_position_writer::write(const position& _position)
         }
     }
     char* const start = m_buffer.get() + m_used;
-    m_used += static_cast<std::size_t>(put_line(start, _position, m_second_text) - start);
+    m_used += static_cast<std::size_t>(put_line(start, _fields, m_second_text) - start);
     if (m_used >= flush_threshold) flush();
 }
 
@@ -177,9 +235,10 @@ void csv_position_writer::flush()
 
 std::string csv_position_writer::format(const position& _position)
 {
-    std::string line(line_length_bound(_position), '\0');
+    const csv_line_fields fields = fields_of(_position);
+    std::string line(line_length_bound(fields), '\0');
     second_text_cache cache;
-    line.resize(static_cast<std::size_t>(put_line(line.data(), _position, cache) - line.data()));
+    line.resize(static_cast<std::size_t>(put_line(line.data(), fields, cache) - line.data()));
     return line;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/output_file.hpp"
+#include "pipeline/position_record.hpp"
 #include "position.hpp"
 
 #include <cstddef>
@@ -11,6 +12,9 @@
 namespace zav {
 
 using libs::core::output_file;
+
+// The fields of one line, taken from a position or from a record.
+struct csv_line_fields;
 
 // Writes processed positions as fixed-width, pipe-separated lines:
 //   uid(22)|mac(12)|YYYY-MM-DD hh:mm:ss.mmm000|x(7)|y(7)|z(7)|area(22)|project(22)|inactive(7)
@@ -24,6 +28,8 @@ public:
     explicit csv_position_writer(output_file& _file);
 
     void write(const position& _position);
+    // The same line for the position _record stands for, its texts in _strings.
+    void write(const position_record& _record, const record_strings& _strings);
     // Hands everything buffered to the file.
     void flush();
 
@@ -49,6 +55,8 @@ public:
     };
 
 private:
+    void write(const csv_line_fields& _fields);
+
     output_file& m_file;
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_capacity = 0;

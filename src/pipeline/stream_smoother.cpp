@@ -33,6 +33,14 @@ void stream_smoother::set_carry_over(positions_vector _raw, positions_vector _fi
 
 positions_vector stream_smoother::push(positions_vector _arrived, const sink& _sink)
 {
+    return push_records(std::move(_arrived), [&](const position_record& _r) {
+        m_tracks.strings().fill(_r, m_out);
+        _sink(m_out);
+    });
+}
+
+positions_vector stream_smoother::push_records(positions_vector _arrived, const record_sink& _sink)
+{
     add(_arrived);
     _arrived.clear();
     if (m_pending.empty()) return _arrived;
@@ -139,8 +147,11 @@ void stream_smoother::filter(std::size_t _count)
             m_medians[samples[r].index - m_pending_first] = m_median.over(samples, begin, end - 1);
         }
         state.first_pending = first + state.processed;
-        // Dropped in blocks: the list is not shifted for every sample.
-        if (state.head >= 64 && 2 * state.head >= samples.size()) {
+        // Dropped in blocks, so that the list is not shifted for every
+        // sample, yet small ones: with 10,000 objects the dead samples a
+        // larger block lets pile up cost more memory than the held-back
+        // positions themselves.
+        if (state.head >= 16 && 4 * state.head >= samples.size()) {
             samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(state.head));
             state.first_pending -= state.head;
             state.head = 0;
@@ -148,7 +159,7 @@ void stream_smoother::filter(std::size_t _count)
     }
 }
 
-void stream_smoother::smooth_and_emit(std::size_t _count, const sink& _sink)
+void stream_smoother::smooth_and_emit(std::size_t _count, const record_sink& _sink)
 {
     const std::size_t first_filtered = m_filtered.size();
     if (!m_filtered.empty() && m_pending.front().ts < m_filtered.back().ts) m_filtered_in_time_order = false;
@@ -169,11 +180,7 @@ void stream_smoother::smooth_and_emit(std::size_t _count, const sink& _sink)
     const std::vector<position_record>& synthetic = m_gaps.take();
     m_synthetic += synthetic.size();
     for_each_merged_by_time(m_filtered.begin() + static_cast<std::ptrdiff_t>(first_filtered),
-                            m_filtered.end(), synthetic.begin(), synthetic.end(),
-                            [&](const position_record& _r) {
-                                m_tracks.strings().fill(_r, m_out);
-                                _sink(m_out);
-                            });
+                            m_filtered.end(), synthetic.begin(), synthetic.end(), _sink);
 }
 
 void stream_smoother::carry(std::size_t _count)

@@ -34,6 +34,8 @@ class stream_smoother
 {
 public:
     using sink = std::function<void(const position&)>;
+    // Receives records whose texts are in strings().
+    using record_sink = std::function<void(const position_record&)>;
 
     // Starts from a carry-over made elsewhere: _raw for the median windows,
     // _filtered for the gaps, each in the order of processing. They need not
@@ -49,6 +51,12 @@ public:
     // processed long before takes no look-back away. Returns the emptied
     // buffer of _arrived, for the caller's next piece.
     positions_vector push(positions_vector _arrived, const sink& _sink);
+    // The same, handing out records: no position is rebuilt for them.
+    positions_vector push_records(positions_vector _arrived, const record_sink& _sink);
+
+    // The texts of the records handed out; a text's number and its string
+    // stay valid for the smoother's lifetime.
+    const record_strings& strings() const { return m_tracks.strings(); }
 
     // The state, as positions_post_processor::additional_data holds it.
     positions_vector held_back() const;
@@ -82,7 +90,7 @@ private:
     positions_vector positions_of(const std::deque<position_record>& _records) const;
     void rebuild();
     void filter(std::size_t _count);
-    void smooth_and_emit(std::size_t _count, const sink& _sink);
+    void smooth_and_emit(std::size_t _count, const record_sink& _sink);
     void carry(std::size_t _count);
 
     // Objects are known by the number of their uid among the record texts.

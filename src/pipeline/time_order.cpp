@@ -20,10 +20,23 @@ positions sorted_by_time(positions _positions)
     for (std::size_t i = 0; i < _positions.size(); ++i)
         order[i] = {_positions[i].ts.get_time_since_epoch().count(), static_cast<std::uint32_t>(i)};
     std::sort(order.begin(), order.end());
-    positions sorted;
-    sorted.reserve(_positions.size());
-    for (const auto& entry : order) sorted.push_back(std::move(_positions[entry.second]));
-    return sorted;
+    // Rearranged in place, cycle by cycle, so that the piece keeps its buffer
+    // instead of a second one of the same size being allocated for every
+    // piece with a late line.
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (order[start].second == start) continue;
+        position moving = std::move(_positions[start]);
+        std::size_t to = start;
+        for (;;) {
+            const std::size_t from = order[to].second;
+            order[to].second = static_cast<std::uint32_t>(to);
+            if (from == start) break;
+            _positions[to] = std::move(_positions[from]);
+            to = from;
+        }
+        _positions[to] = std::move(moving);
+    }
+    return _positions;
 }
 
 }  // namespace zav
