@@ -93,18 +93,11 @@ const Value* pointer(const boost::optional<Value>& _value)
     return _value ? &*_value : nullptr;
 }
 
-
 csv_line_fields fields_of(const position& _p)
 {
-    return {&_p.trackable_uid,
-            pointer(_p.mac_address),
-            _p.ts.get_time_since_epoch().count(),
-            pointer(_p.x),
-            pointer(_p.y),
-            pointer(_p.z),
-            pointer(_p.area_uid),
-            pointer(_p.project_uid),
-            pointer(_p.inactive)};
+    return {&_p.trackable_uid,    pointer(_p.mac_address), _p.ts.get_time_since_epoch().count(),
+            pointer(_p.x),        pointer(_p.y),           pointer(_p.z),
+            pointer(_p.area_uid), pointer(_p.project_uid), pointer(_p.inactive)};
 }
 
 csv_line_fields fields_of(const position_record& _r, const record_strings& _strings)

@@ -1,8 +1,44 @@
 #include "pipeline/position_record.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace zav {
 
 namespace {
+
+std::uint64_t load8(const char* _bytes)
+{
+    std::uint64_t word;
+    std::memcpy(&word, _bytes, sizeof word);
+    return word;
+}
+
+std::uint32_t load4(const char* _bytes)
+{
+    std::uint32_t word;
+    std::memcpy(&word, _bytes, sizeof word);
+    return word;
+}
+
+// Byte-wise equality, inline for the short texts of positions (uids, MAC
+// addresses, areas): every position compares a few texts with those of its
+// tag's last one, and a call of memcmp for each costs more than the compare.
+bool same_text(const std::string& _known, std::string_view _text)
+{
+    const std::size_t n = _text.size();
+    if (_known.size() != n) return false;
+    const char* a = _known.data();
+    const char* b = _text.data();
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    // Two overlapping words cover any length from 8 to 16, two overlapping
+    // halves any from 4 to 8.
+    if (n >= 8) return load8(a) == load8(b) && load8(a + n - 8) == load8(b + n - 8);
+    if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
 
 void assign(boost::optional<std::string>& _out, const std::string* _text)
 {
@@ -19,7 +55,7 @@ void assign(boost::optional<std::string>& _out, const std::string* _text)
 std::uint32_t record_strings::number_of(std::string_view _text)
 {
     // Consecutive positions of one tag repeat the same texts.
-    if (m_last != position_record::absent && m_texts[m_last] == _text) return m_last;
+    if (m_last != position_record::absent && same_text(m_texts[m_last], _text)) return m_last;
     std::uint32_t number = m_numbers.find(_text);
     if (number == uid_numbers::none) {
         number = static_cast<std::uint32_t>(m_texts.size());
@@ -38,7 +74,7 @@ std::uint32_t record_strings::find(std::string_view _text) const
 
 std::uint32_t record_strings::number_of(std::string_view _text, std::uint32_t _guess)
 {
-    if (_guess != position_record::absent && m_texts[_guess] == _text) return _guess;
+    if (_guess != position_record::absent && same_text(m_texts[_guess], _text)) return _guess;
     return number_of(_text);
 }
 
