@@ -161,8 +161,21 @@ void stream_smoother::filter(std::size_t _count)
 
 void stream_smoother::smooth_and_emit(std::size_t _count, const record_sink& _sink)
 {
-    const std::size_t first_filtered = m_filtered.size();
     if (!m_filtered.empty() && m_pending.front().ts < m_filtered.back().ts) m_filtered_in_time_order = false;
+    if (m_filtered_in_time_order) {
+        // What carry() will drop and no gap of this call can start from (it
+        // lies more than the longest gap before the oldest position processed
+        // now) goes first, so that the list does not hold the old and the new
+        // span at once: at the final flush of a batch run each is the whole
+        // held-back part. A gap's start found gone is no gap, as fill() would
+        // decide for it.
+        const std::int64_t bound = std::min(m_pending[_count - 1].ts - hold_back_span.count(),
+                                            m_pending.front().ts - longest_gap.count());
+        const std::size_t before = m_filtered.size();
+        keep_from(m_filtered, true, bound);
+        m_filtered_first += before - m_filtered.size();
+    }
+    const std::size_t first_filtered = m_filtered.size();
     for (std::size_t i = 0; i < _count; ++i) {
         position_record filtered = m_pending[i];
         if (filtered.has_coordinates()) {
@@ -186,18 +199,21 @@ void stream_smoother::smooth_and_emit(std::size_t _count, const record_sink& _si
 void stream_smoother::carry(std::size_t _count)
 {
     const std::int64_t newest = m_pending[_count - 1].ts;
+    // Trimmed against this call's newest processed position, not against
+    // the newest ever processed: a position dated far ahead, once processed,
+    // would otherwise take the look-back away from everything after it.
+    const std::int64_t oldest_kept = newest - hold_back_span.count();
     if (!m_raw.empty() && m_pending.front().ts < m_raw.back().ts) m_raw_in_time_order = false;
+    const std::size_t raw_before = m_raw.size() + _count;
+    // The old part is trimmed before the processed positions join it, so
+    // that the list never holds both spans at once (at the final flush of a
+    // batch run each is the whole held-back part).
+    keep_from(m_raw, m_raw_in_time_order, oldest_kept);
     m_raw.insert(m_raw.end(), m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(_count));
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(_count));
     m_pending_first += _count;
     if (!m_processed_any || m_newest_processed < newest) m_newest_processed = newest;
     m_processed_any = true;
-
-    // Trimmed against this call's newest processed position, not against
-    // the newest ever processed: a position dated far ahead, once processed,
-    // would otherwise take the look-back away from everything after it.
-    const std::int64_t oldest_kept = newest - hold_back_span.count();
-    const std::size_t raw_before = m_raw.size();
     keep_from(m_raw, m_raw_in_time_order, oldest_kept);
     if (!m_raw_in_time_order) {
         // A sample gone from the middle of an object's list changes where
