@@ -148,10 +148,10 @@ void stream_smoother::filter(std::size_t _count)
         }
         state.first_pending = first + state.processed;
         // Dropped in blocks, so that the list is not shifted for every
-        // sample, yet small ones: with 10,000 objects the dead samples a
-        // larger block lets pile up cost more memory than the held-back
-        // positions themselves.
-        if (state.head >= 16 && 4 * state.head >= samples.size()) {
+        // sample, yet small ones: a list's capacity doubles when dead samples
+        // pile up beyond a power of two, and with 10,000 objects that is
+        // tens of megabytes.
+        if (state.head >= 8 && 8 * state.head >= samples.size()) {
             samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(state.head));
             state.first_pending -= state.head;
             state.head = 0;
