@@ -63,6 +63,7 @@ void application::run_once()
         // Every later run would find the same contradiction, and a guess could
         // lose or duplicate rows: the daemon stops.
         m_logger.error("Stopping: %1%") % e.what();
+        m_inconsistent_state = true;
         m_events_loop.stop();
         return;
     } catch (...) {

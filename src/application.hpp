@@ -37,6 +37,11 @@ public:
     application(const application&) = delete;
     application& operator=(const application&) = delete;
 
+    // True once a run found the state files contradicting the database and
+    // stopped the loop: the process then ends with a failure status, so that
+    // the service manager shows it as failed instead of stopped.
+    bool stopped_on_inconsistent_state() const { return m_inconsistent_state; }
+
 private:
     void run_once();
 
@@ -52,6 +57,7 @@ private:
     events_loop& m_events_loop;
     libs::core::periodic_timer::ptr m_main_timer;
     libs::core::periodic_timer::ptr m_watchdog_timer;
+    bool m_inconsistent_state = false;
 };
 
 }  // namespace zav

@@ -42,7 +42,8 @@ Exit status:
   0  batch mode succeeded; the daemon ran and was stopped by SIGTERM or SIGINT;
      every check of --check-config passed
   1  wrong options; batch mode failed; the daemon could not start (bad configuration,
-     PID file held, signal while waiting for the database); a check failed
+     PID file held, signal while waiting for the database); the daemon stopped on
+     state files that contradict the table positions; a check failed
 
 Log lines worth an alert (system log, identifier "trackmend"; warnings and errors):
   "Config file is invalid: ...", "Cannot parse json: ..."    the daemon did not start
@@ -118,7 +119,8 @@ int main(int argc, char* argv[])
 
     // Continuous mode: the batch options have no effect. Exit status 0 only
     // after a run that was started and then stopped by SIGINT or SIGTERM, so
-    // that a supervisor sees every failed start.
+    // that a supervisor sees every failed start and every stop on state files
+    // that contradict the database.
     if (!config_file_name.empty()) {
         using namespace zav::libs::core;
 
@@ -155,7 +157,7 @@ int main(int argc, char* argv[])
             }
             notifier->stopping();
             log->info("exit").short_function(CORE_SOURCE_LOCATION);
-            started = true;
+            started = !app->stopped_on_inconsistent_state();
         });
         return started ? 0 : 1;
     }
