@@ -48,8 +48,9 @@ struct environment
     {
         boost::filesystem::create_directories(dir);
         sql = server.connect();
-        store = std::make_unique<zav::database_impl>(server.host, server.user, server.password, server.schema,
-                                                     server.port, *signals, logger, piece_size, dir.string());
+        store = std::make_unique<zav::database_impl>(zav::node_addresses{{server.host, server.port}},
+                                                     server.user, server.password, server.schema, *signals,
+                                                     logger, piece_size, dir.string());
     }
     ~environment() { boost::filesystem::remove_all(dir); }
 

@@ -25,7 +25,16 @@ CREATE TABLE IF NOT EXISTS positions_raw (
 ) ENGINE = InnoDB DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin;
 
 -- The cleaned positions, written by trackmend with millisecond times.
+--
+-- id is the primary key that Galera needs on every table: replication
+-- identifies a row by its key, so that a table without one cannot have rows
+-- deleted and is applied by full scans on the other nodes. trackmend names
+-- every column it writes and never reads id, so a positions table created
+-- before the column existed keeps working unchanged (and can get it with
+-- ALTER TABLE positions ADD COLUMN id BIGINT NOT NULL AUTO_INCREMENT
+-- PRIMARY KEY FIRST).
 CREATE TABLE IF NOT EXISTS positions (
+    id            BIGINT       NOT NULL AUTO_INCREMENT,
     trackable_id  BIGINT       NOT NULL,
     trackable_uid VARCHAR(128) NOT NULL,
     mac_address   VARCHAR(64)  NULL,
@@ -36,6 +45,33 @@ CREATE TABLE IF NOT EXISTS positions (
     area_uid      VARCHAR(128) NULL,
     project_uid   VARCHAR(128) NULL,
     inactive      SMALLINT     NULL,
+    PRIMARY KEY (id),
     KEY positions_ts (ts),
     KEY positions_trackable_uid_ts (trackable_uid, ts)
+) ENGINE = InnoDB DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin;
+
+-- The writer lease: one daemon writes positions at a time, across hosts. It
+-- holds at most one row (id 1). A daemon takes the lease when the row is
+-- absent, expired (expires_at, on the server's clock) or its own, and renews
+-- it in a transaction; a second daemon waits, logging which daemon holds it,
+-- and takes over once the lease has expired (at most the lease's duration
+-- after the holder died) or was released (at once when the holder stopped).
+-- Every write transaction of positions also updates this row (holder_id
+-- must be its own, fenced_writes counts up): a daemon that lost the lease
+-- cannot commit a row, and on Galera a take-over and a write through
+-- different nodes conflict in certification. GET_LOCK() would not do: it is
+-- refused on Galera nodes.
+--
+-- holder_id: the identity of the writer, kept in its persistent data
+-- directory (file writer_id), so that a daemon restarted on the same state
+-- takes its own lease back at once. holder: the same with host and process
+-- id, for the log lines of waiting daemons. trackmend creates this table
+-- itself when it is missing.
+CREATE TABLE IF NOT EXISTS trackmend_writer_lease (
+    id            TINYINT UNSIGNED NOT NULL,
+    holder_id     VARCHAR(64)      NOT NULL,
+    holder        VARCHAR(255)     NOT NULL,
+    expires_at    DATETIME(6)      NOT NULL,
+    fenced_writes BIGINT UNSIGNED  NOT NULL DEFAULT 0,
+    PRIMARY KEY (id)
 ) ENGINE = InnoDB DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin;

@@ -17,20 +17,26 @@ application::application(events_loop& _events_loop, events_loop::signals_handle&
 {
     _logger.set_debug(_config.system.debug);
 
+    const node_addresses nodes =
+        _config.dw.hosts.empty() ? node_addresses{{_config.dw.host, _config.dw.port}} : _config.dw.hosts;
+    // A holder that stays idle between timer ticks must not lose its lease
+    // to a waiting daemon on every tick.
+    const auto lease_duration = std::max(database_impl::default_lease_duration,
+                                         3 * std::chrono::seconds(_config.system.timer_period_sec));
     const auto watchdog_interval =
         std::chrono::duration_cast<std::chrono::milliseconds>(_notifier.watchdog_interval());
     progress_reporter::intervals intervals;
     // Four pings per interval at the least, so that one late tick is no miss.
     if (watchdog_interval.count() > 0)
         intervals.watchdog = std::min(intervals.watchdog, watchdog_interval / 4);
-    m_backlog = std::make_unique<backlog_reader_impl>(_config.dw.host, _config.dw.user, _config.dw.password,
-                                                      _config.dw.database, _config.dw.port);
+    m_backlog = std::make_unique<backlog_reader_impl>(nodes, _config.dw.user, _config.dw.password,
+                                                      _config.dw.database);
     m_reporter = std::make_unique<progress_reporter>(_logger, _notifier, m_backlog.get(), intervals);
 
     _notifier.status("connecting to the database");
     m_database = std::make_unique<database_impl>(
-        _config.dw.host, _config.dw.user, _config.dw.password, _config.dw.database, _config.dw.port, _signals,
-        _logger, _config.system.insert_piece_size, _config.system.persistent_data_dir);
+        nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
+        _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration);
     m_runner = std::make_unique<post_processor_runner>(
         *m_database, _logger, _signals, _config.system.persistent_data_dir,
         std::chrono::seconds(_config.system.select_duration_sec),

@@ -13,6 +13,7 @@
 #include "config_parser/config.hpp"
 #include "config_parser/dictionary.hpp"
 #include "core/exception.hpp"
+#include "daemon/database_nodes_setting.hpp"
 
 namespace zav {
 
@@ -78,13 +79,21 @@ config::config(std::istream& _stream)
     using libs::config::type;
     const auto document = libs::config::config::create<type::json>(_stream);
 
+    // With a list of nodes, host and port count as given: the list's own
+    // result says whether they are absent as they must be.
+    using libs::config::result;
+    const auto nodes = read_database_nodes_setting(*document);
+    const auto host =
+        nodes ? result<std::string>(std::string()) : document->get_by_path<std::string>({"dw", "host"});
+    const auto port_setting = nodes ? result<int>(1) : get_int(document, "dw", "port");
+
     // Every setting is read before anything is checked, so that one error
     // lists all of them.
     const auto settings =
-        document->get_by_path<std::string>({"dw", "host"}) +
+        nodes.value_or(result<node_addresses>(node_addresses())) + host +
         document->get_by_path<std::string>({"dw", "user"}) +
         document->get_by_path<std::string>({"dw", "password"}) +
-        document->get_by_path<std::string>({"dw", "database"}) + get_int(document, "dw", "port") +
+        document->get_by_path<std::string>({"dw", "database"}) + port_setting +
         document->get_by_path<std::string>({"system", "persistent_data_dir"}) +
         document->get_by_path<std::string>({"system", "pidfile"}) +
         document->get_by_path<bool>({"system", "debug"}) + get_int(document, "system", "timer_period_sec") +
@@ -93,7 +102,7 @@ config::config(std::istream& _stream)
         throw libs::core::exception("Config file is invalid: " + settings.reason(), CORE_SOURCE_LOCATION);
 
     int port = 0;
-    std::tie(dw.host, dw.user, dw.password, dw.database, port, system.persistent_data_dir,
+    std::tie(dw.hosts, dw.host, dw.user, dw.password, dw.database, port, system.persistent_data_dir,
              system.pidfile_path, system.debug, system.timer_period_sec, system.select_duration_sec,
              system.insert_piece_size) = settings.value();
 
@@ -136,7 +145,7 @@ config::config(std::istream& _stream)
         for (std::size_t i = 1; i < out_of_range.size(); ++i) message += "\n" + out_of_range[i];
         throw libs::core::exception(message, CORE_SOURCE_LOCATION);
     }
-    dw.port = static_cast<std::uint32_t>(port);
+    if (dw.hosts.empty()) dw.port = static_cast<std::uint32_t>(port);
 }
 
 }  // namespace zav

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/node_address.hpp"
+
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -18,6 +20,8 @@ struct config
     // setting: a number beyond int, a port outside 1..65535, an empty
     // persistent_data_dir, a timer period or window length outside 1 s to one
     // day, an insert piece size below 1.
+    // "dw"/"hosts" replaces "dw"/"host" and "dw"/"port"; a file with both
+    // is invalid.
     explicit config(std::istream& _stream);
 
     // Reads the file _path as the constructor reads a stream. A file that
@@ -32,6 +36,9 @@ struct config
         std::string password;
         std::string database;
         std::uint32_t port = 0;
+        // The nodes of "dw"/"hosts", tried in order; empty when the file
+        // names one server with host and port (which are then empty and 0).
+        node_addresses hosts;
     } dw;
 
     struct

@@ -53,6 +53,8 @@ public:
         long long invalid_time_rows = 0;
     };
     virtual raw_outliers find_raw_outliers(timestamp _future_after) const = 0;
+    // Whether positions holds a position of _position's trackable at its time.
+    virtual bool has_position(const position& _position) const = 0;
     // Inserts all positions; crash-safe through the pending-insert file.
     // recover_if_failed() throws inconsistent_state_error when the file does
     // not fit what positions holds.

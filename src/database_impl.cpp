@@ -1,11 +1,13 @@
 #include "database_impl.hpp"
 
 #include "store/bulk_insert.hpp"
+#include "store/galera_session.hpp"
 #include "store/located_errors.hpp"
 #include "store/raw_position_reader.hpp"
 #include "store/retry_until_signalled.hpp"
 #include "store/row_time.hpp"
 #include "store/trailing_second_trim.hpp"
+#include "store/writer_id.hpp"
 
 #include "core/exception.hpp"
 
@@ -25,6 +27,10 @@ namespace {
 // character, and a 4-byte one sent over a utf8 session is rejected by the
 // server, which would fail the write of its batch on every retry.
 constexpr const char* connection_charset = "utf8mb4";
+// How often a waiting daemon tries the writer lease: the take-over after the
+// holder stopped comes within this, after it died within the lease's
+// duration plus this.
+constexpr std::chrono::seconds lease_retry_interval(1);
 
 // Raw times may carry microseconds, but the store's instants are whole
 // milliseconds (truncated), so the window bounds compare truncated times:
@@ -35,11 +41,12 @@ constexpr std::chrono::milliseconds one_millisecond(1);
 
 }  // namespace
 
-database_impl::database_impl(const std::string& _host_name, const std::string& _user_name,
-                             const std::string& _password, const std::string& _schema, unsigned int _port,
+database_impl::database_impl(const node_addresses& _nodes, const std::string& _user_name,
+                             const std::string& _password, const std::string& _schema,
                              const signals_handle& _signals, const logger& _logger, int _insert_piece_size,
-                             const std::string& _persistent_data_dir)
-    : m_logger(_logger),
+                             const std::string& _persistent_data_dir, std::chrono::seconds _lease_duration)
+    : m_signals(_signals),
+      m_logger(_logger),
       m_insert_piece_size(_insert_piece_size),
       m_persistent_data_file(_persistent_data_dir + "/database.bin"),
       m_bulk_rows(bulk_insert::make_rows())
@@ -48,12 +55,61 @@ database_impl::database_impl(const std::string& _host_name, const std::string& _
         throw libs::core::exception(
             (boost::format("insert_piece_size must be at least 1, not %1%") % m_insert_piece_size).str(),
             CORE_SOURCE_LOCATION);
+    if (_nodes.empty()) throw libs::core::exception("No database node to connect to", CORE_SOURCE_LOCATION);
+
+    std::vector<mariadb::account_ref> accounts;
+    for (const auto& node : _nodes)
+        accounts.push_back(
+            mariadb::account::create(node.host, _user_name, _password, _schema, node.port, ""));
+    // The logger outlives the store and with it the connection.
+    m_connection = mariadb::connection::create(std::move(accounts));
+    m_connection->set_session_setup([&logger = m_logger](mariadb::connection& _connection) {
+        const bool galera = prepare_session(_connection);
+        const auto& account = *_connection.account();
+        logger.info("Connected to database node %1%%2%") %
+            node_address{account.host_name(), account.port()}.to_string() %
+            (galera ? " (Galera cluster node)" : "");
+    });
+    const std::string writer_id = load_or_create_writer_id(_persistent_data_dir);
+    m_lease = std::make_unique<writer_lease>(*m_connection, writer_id, writer_lease::describe(writer_id),
+                                             _lease_duration);
 
     retry_until_signalled(m_logger, _signals, CORE_SOURCE_LOCATION, [&] {
-        m_account = mariadb::account::create(_host_name, _user_name, _password, _schema, _port, "");
-        m_connection = mariadb::connection::create(m_account);
         m_connection->set_charset(connection_charset);
+        m_lease->create_table_if_missing();
     });
+}
+
+database_impl::~database_impl()
+{
+    if (m_lease_held) m_lease->release();
+}
+
+void database_impl::take_writer_lease(bool _wait)
+{
+    bool reported = false;
+    for (;;) {
+        // A failure of the database is the caller's, as for every other
+        // statement: the run ends and the next one tries again.
+        const auto other =
+            with_located_errors(CORE_SOURCE_LOCATION, [&] { return m_lease->take_or_renew(); });
+        if (!other) {
+            if (!m_lease_held) m_logger.info("Holding the writer lease as %1%") % m_lease->description();
+            m_lease_held = true;
+            return;
+        }
+        m_lease_held = false;
+        if (!_wait)
+            throw libs::core::exception("Another daemon holds the writer lease: " + *other,
+                                        CORE_SOURCE_LOCATION);
+        // Once per wait: a standby daemon waits for hours without filling the
+        // log.
+        if (!reported)
+            m_logger.info("Another daemon holds the writer lease: %1%; waiting until it stops") % *other;
+        reported = true;
+        if (m_signals.signal_is_received()) throw libs::core::exception("Interrupted", CORE_SOURCE_LOCATION);
+        wait_unless_signalled(m_signals, lease_retry_interval);
+    }
 }
 
 boost::optional<database_impl::timestamp> database_impl::query_single_timestamp(const std::string& _sql) const

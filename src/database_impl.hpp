@@ -5,15 +5,18 @@
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 
+#include "store/node_address.hpp"
 #include "store/pending_insert_file.hpp"
+#include "store/writer_lease.hpp"
 
-#include "mariadb++/account.hpp"
 #include "mariadb++/bulk_rows.hpp"
 #include "mariadb++/connection.hpp"
 #include "mariadb++/date_time.hpp"
 
 #include <boost/range/sub_range.hpp>
 
+#include <chrono>
+#include <memory>
 #include <string>
 
 namespace zav {
@@ -26,7 +29,15 @@ namespace zav {
 // transaction of its own (multi-row text INSERT where the server has no bulk
 // execution). So the rows present after any interruption are a prefix of the
 // batch whose length the row count gives exactly, and recover_if_failed()
-// inserts the rest.
+// inserts the rest. The count holds whichever node received the write: a
+// piece committed on a node that died is in the cluster or not at all.
+//
+// The connection goes to the first node of the list that serves, at start-up
+// and after every lost connection; on a Galera node reads wait for the
+// cluster's earlier commits (store/galera_session.hpp). Writing needs the
+// writer lease of the database (store/writer_lease.hpp): recover_if_failed(),
+// called at the start of every run, waits until this daemon holds it, and
+// each piece's transaction also checks the lease (the fence).
 //
 // Every database failure is thrown as zav::libs::core::exception located at
 // the store operation that caught it. Single-threaded.
@@ -37,15 +48,25 @@ public:
     using logger = zav::libs::core::logger;
     using signals_handle = zav::libs::core::events_loop::signals_handle;
 
-    // Returns only once connected: a failed attempt is logged at error level
-    // and repeated after 5 seconds, until a termination signal has arrived;
-    // then the next failed attempt throws "Interrupted". Throws at once when
-    // _insert_piece_size is below 1. _signals and _logger must outlive the
-    // store.
-    database_impl(const std::string& _host_name, const std::string& _user_name, const std::string& _password,
-                  const std::string& _schema, unsigned int _port, const signals_handle& _signals,
-                  const logger& _logger, int _insert_piece_size, const std::string& _persistent_data_dir);
+    // How long the writer lease lasts unrenewed unless the caller says.
+    static constexpr std::chrono::seconds default_lease_duration{10};
 
+    // Returns only once connected to one of _nodes (tried in order; not
+    // empty): a failed attempt is logged at error level and repeated after 5
+    // seconds, until a termination signal has arrived; then the next failed
+    // attempt throws "Interrupted". Throws at once when _insert_piece_size is
+    // below 1. _signals and _logger must outlive the store. _lease_duration
+    // bounds the take-over by another daemon after this one died.
+    database_impl(const node_addresses& _nodes, const std::string& _user_name, const std::string& _password,
+                  const std::string& _schema, const signals_handle& _signals, const logger& _logger,
+                  int _insert_piece_size, const std::string& _persistent_data_dir,
+                  std::chrono::seconds _lease_duration = default_lease_duration);
+    // Lets the writer lease go, so that a waiting daemon takes over at once.
+    ~database_impl() override;
+
+    // Waits first until this daemon holds the writer lease (logging once, at
+    // info level, which daemon holds it meanwhile); throws "Interrupted" when
+    // a termination signal ends the wait.
     void recover_if_failed() override;
     boost::optional<timestamp> get_last_position_timestamp() const override;
     boost::optional<timestamp> get_first_raw_position_timestamp() const override;
@@ -56,6 +77,10 @@ public:
     // with a warning.
     positions_vector get_raw_positions(timestamp _from, std::chrono::seconds _duration) const override;
     void clear_positions_table() override;
+    bool has_position(const position& _position) const override;
+    // Takes the writer lease first unless this store holds it; throws when
+    // another daemon does. It does not wait: a batch computed while another
+    // daemon wrote is stale.
     void write_positions(const positions_vector& _positions) override;
     timestamp get_server_time() const override;
     long long count_raw_positions(timestamp _after, timestamp _until) const override;
@@ -72,16 +97,23 @@ private:
     // Inserts _positions from _begin on, piece by piece.
     void insert_pieces(const positions_vector& _positions, std::size_t _begin);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
+    // Takes or renews the writer lease. While another daemon holds it: waits
+    // (polling, until a termination signal: "Interrupted") when _wait is
+    // true, throws otherwise. Database failures are thrown.
+    void take_writer_lease(bool _wait);
     // One piece: one transaction with one INSERT of the whole range.
     void write_positions_impl(boost::sub_range<const positions_vector> _range);
-    // Runs inside the piece's transaction before its INSERT; a check that
-    // this process may still write belongs here.
+    // Runs inside the piece's transaction before its INSERT: the fence of the
+    // writer lease, so that a daemon that lost the lease writes nothing.
     void before_piece_insert();
-    bool has_position(const position& _position) const;
 
-    mariadb::account_ref m_account;
     mariadb::connection_ref m_connection;
+    const signals_handle& m_signals;
     const logger& m_logger;
+    std::unique_ptr<writer_lease> m_lease;
+    // Whether the lease was held at the last try, so that a change is logged
+    // once.
+    bool m_lease_held = false;
     int m_insert_piece_size;
     std::string m_persistent_data_file;
     // Whether the server executes bulk inserts; unknown until the first write.

@@ -28,6 +28,7 @@ void database_impl::write_positions(const positions_vector& _positions)
 {
     auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
     if (_positions.empty()) return;
+    if (!m_lease_held) take_writer_lease(false);
     pending_insert_file::pending_write pending;
     pending.rows_before = count_positions_from(pending_insert_file::earliest_time(_positions));
     // The copy is the price of one record type for saving and loading; it
@@ -40,8 +41,21 @@ void database_impl::write_positions(const positions_vector& _positions)
 
 void database_impl::recover_if_failed()
 {
+    // Every run starts here: a standby daemon waits here, and the newest
+    // written time that the run reads next is that of the previous holder.
+    take_writer_lease(true);
     const auto pending = pending_insert_file::load(m_persistent_data_file);
     if (!pending) return;
+    if (m_lease->taken_from_another()) {
+        // Another daemon held the lease since this one's write was cut off
+        // and went on from the rows it found in positions; the rest of the
+        // batch is its to write, and the row count no longer describes the
+        // table.
+        m_logger.info("Dropping the interrupted write of %1% positions: another daemon has written since") %
+            pending->positions.size();
+        boost::filesystem::remove(m_persistent_data_file);
+        return;
+    }
     const std::size_t present = present_prefix(*pending);
     m_logger.info("Completing an interrupted write: %1% of %2% positions are in positions already") %
         present % pending->positions.size();
@@ -123,7 +137,13 @@ void database_impl::clear_positions_table()
     with_located_errors(CORE_SOURCE_LOCATION, [&] { m_connection->execute("TRUNCATE TABLE positions"); });
 }
 
-void database_impl::before_piece_insert() {}
+void database_impl::before_piece_insert()
+{
+    // Until the fence passes again, the next write takes the lease first.
+    m_lease_held = false;
+    m_lease->fence_in_transaction();
+    m_lease_held = true;
+}
 
 void database_impl::write_positions_impl(positions_range _range)
 {
@@ -135,6 +155,9 @@ void database_impl::write_positions_impl(positions_range _range)
                     "The database server cannot execute bulk inserts; writing with multi-row INSERT "
                     "statements");
         }
+        // The piece and the lease check commit together or not at all: a
+        // daemon that lost the lease leaves no row, and a piece is never half
+        // in the table, whichever node dies meanwhile.
         m_connection->begin();
         try {
             before_piece_insert();
@@ -151,7 +174,7 @@ void database_impl::write_positions_impl(positions_range _range)
         } catch (...) {
             // Nothing of the piece may stay behind; a lost session has been
             // rolled back by the server already.
-            if (m_connection->in_transaction()) m_logger.execute([&] { m_connection->rollback(); });
+            m_connection->rollback();
             throw;
         }
     });

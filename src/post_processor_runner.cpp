@@ -5,6 +5,7 @@
 
 #include "core/exception.hpp"
 #include "daemon/context_file.hpp"
+#include "daemon/resume_without_context.hpp"
 #include "store/inconsistent_state_error.hpp"
 #include "store/retry_until_signalled.hpp"
 
@@ -109,7 +110,12 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
         m_logger.debug("No new positions").short_function(CORE_SOURCE_LOCATION);
         return false;
     }
-    auto raw_positions = m_database.get_raw_positions(last, duration);
+    if (!m_saved_contexts.count(last)) m_saved_contexts = restore_additional_data();
+    // Without the context of `last` (another daemon wrote up to it, or the
+    // state was lost) the carry-over is rebuilt from earlier raw rows.
+    const bool with_context = m_saved_contexts.count(last) != 0;
+    const auto look_back = with_context ? std::chrono::seconds(0) : resume_look_back;
+    auto raw_positions = m_database.get_raw_positions(last - look_back, duration + look_back);
     if (raw_positions.empty()) {
         m_logger.debug("No positions found");
         return adjust_select_duration(_limit, true);
@@ -117,23 +123,40 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     m_logger.debug("First ts in piece: %1%") % to_log_string(raw_positions.front().ts);
 
     const auto raw_rows = raw_positions.size();
-    if (!m_saved_contexts.count(last)) m_saved_contexts = restore_additional_data();
     // In time order (the store's contract), for the late-arrival count.
     std::vector<timestamp> read_times;
     read_times.reserve(raw_positions.size());
     for (const auto& p : raw_positions) read_times.push_back(p.ts);
-    auto result =
-        positions_post_processor::process_positions(m_saved_contexts[last], std::move(raw_positions));
-    if (result.processed_positions.empty()) return adjust_select_duration(_limit, false);
+    auto result = [&] {
+        if (with_context)
+            return positions_post_processor::process_positions(m_saved_contexts[last],
+                                                               std::move(raw_positions));
+        m_logger.info("No carry-over for %1%: rebuilding it from the raw rows of the %2% s before") %
+            to_log_string(last) % resume_look_back.count();
+        auto rebuilt = positions_post_processor::process_positions({}, raw_positions);
+        // Gap fills up to `last` are in positions when the writer before had
+        // written part of the batch that closed their gap.
+        auto unwritten = positions_not_yet_written(rebuilt.processed_positions, raw_positions, last);
+        std::erase_if(unwritten,
+                      [&](const position& _p) { return !(last < _p.ts) && m_database.has_position(_p); });
+        rebuilt.processed_positions = std::move(unwritten);
+        return rebuilt;
+    }();
+    // Gap fills before `last` alone do not move the window; they come again
+    // with the next one.
+    if (result.processed_positions.empty() || !(last < result.processed_positions.back().ts))
+        return adjust_select_duration(_limit, false);
 
     const timestamp new_last = result.processed_positions.back().ts;
     // The context this window started from is kept next to the new one: until
     // the piece is in positions, a restart resumes from `last` again and must
     // find its context. The new time is always later than `last`, since the
     // newest processed position is a raw one read from this window.
+    // Without a context of its own, `last` gets none: a restart rebuilds it
+    // again rather than resume from an empty one.
     additional_data_map next_contexts;
     next_contexts.emplace(new_last, std::move(result.additional_data_));
-    next_contexts.emplace(last, std::move(m_saved_contexts[last]));
+    if (with_context) next_contexts.emplace(last, std::move(m_saved_contexts[last]));
     // Unknown until the save succeeds: a failed save leaves the old file,
     // which the next piece reads again.
     m_saved_contexts.clear();
@@ -148,7 +171,9 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // The window read every raw row of (last, new_last] there was; ranges are
     // kept only while they join up, so that a re-read range never counts
     // twice.
-    const auto read = std::upper_bound(read_times.begin(), read_times.end(), new_last) - read_times.begin();
+    // Rows of a look-back before `last` are not part of it.
+    const auto read = std::upper_bound(read_times.begin(), read_times.end(), new_last) -
+                      std::upper_bound(read_times.begin(), read_times.end(), last);
     if (!m_written_ranges.empty() && m_written_ranges.back().until != last) m_written_ranges.clear();
     m_written_ranges.push_back({last, new_last, read});
 

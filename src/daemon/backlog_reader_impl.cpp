@@ -7,17 +7,18 @@
 
 namespace zav {
 
-backlog_reader_impl::backlog_reader_impl(const std::string& _host_name, const std::string& _user_name,
-                                         const std::string& _password, const std::string& _schema,
-                                         unsigned int _port)
-    : m_account(mariadb::account::create(_host_name, _user_name, _password, _schema, _port, ""))
+backlog_reader_impl::backlog_reader_impl(const node_addresses& _nodes, const std::string& _user_name,
+                                         const std::string& _password, const std::string& _schema)
 {
+    for (const auto& node : _nodes)
+        m_accounts.push_back(
+            mariadb::account::create(node.host, _user_name, _password, _schema, node.port, ""));
 }
 
 boost::optional<backlog> backlog_reader_impl::backlog_after(libs::core::timestamp _newest_written) noexcept
 {
     try {
-        if (!m_connection) m_connection = mariadb::connection::create(m_account);
+        if (!m_connection) m_connection = mariadb::connection::create(m_accounts);
         // The stored times have microseconds and the written ones are
         // truncated to milliseconds: "later" starts one millisecond on.
         const auto from = (_newest_written + std::chrono::milliseconds(1)).to_iso_8601_string(true);

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "daemon/backlog_source.hpp"
-#include "mariadb++/account.hpp"
 #include "mariadb++/connection.hpp"
+#include "store/node_address.hpp"
 
 namespace zav {
 
@@ -15,13 +16,14 @@ namespace zav {
 class backlog_reader_impl : public backlog_source
 {
 public:
-    backlog_reader_impl(const std::string& _host_name, const std::string& _user_name,
-                        const std::string& _password, const std::string& _schema, unsigned int _port);
+    // _nodes are tried in order, as the store tries them.
+    backlog_reader_impl(const node_addresses& _nodes, const std::string& _user_name,
+                        const std::string& _password, const std::string& _schema);
 
     boost::optional<backlog> backlog_after(libs::core::timestamp _newest_written) noexcept override;
 
 private:
-    mariadb::account_ref m_account;
+    std::vector<mariadb::account_ref> m_accounts;
     mariadb::connection_ref m_connection;
 };
 

@@ -155,35 +155,39 @@ bool check_configuration(const std::string& _config_file, std::ostream& _out)
     check_state_directory(settings->system.persistent_data_dir, result);
 
     const auto& dw = settings->dw;
-    const std::string where = dw.user + "@" + dw.host + ":" + std::to_string(dw.port) + "/" + dw.database;
-    mariadb::connection_ref connection;
-    try {
-        connection = mariadb::connection::create(
-            mariadb::account::create(dw.host, dw.user, dw.password, dw.database, dw.port, ""));
-        connection->connect();
-        result.line(true, "connected to the database " + where);
-    } catch (...) {
-        result.line(false, "cannot connect to the database " + where + ": " + current_error());
-        return false;
-    }
-
-    try {
-        const auto columns = visible_columns(*connection);
-        if (check_table(raw_table, columns, result))
-            check_privilege(*connection, "SELECT from positions_raw",
-                            "EXPLAIN SELECT " + column_list(raw_table) + " FROM positions_raw LIMIT 1",
-                            result);
-        if (check_table(written_table, columns, result)) {
-            check_privilege(*connection, "SELECT from positions",
-                            "EXPLAIN SELECT " + column_list(written_table) + " FROM positions LIMIT 1",
-                            result);
-            check_privilege(*connection, "INSERT into positions",
-                            "EXPLAIN INSERT INTO positions (" + column_list(written_table) +
-                                ") VALUES (0, '', NULL, '2000-01-01 00:00:00', 0, 0, 0, '', '', 0)",
-                            result);
+    // Every node of a list is checked: the daemon may have to use any of them.
+    const node_addresses nodes = dw.hosts.empty() ? node_addresses{{dw.host, dw.port}} : dw.hosts;
+    for (const auto& node : nodes) {
+        const std::string where = dw.user + "@" + node.to_string() + "/" + dw.database;
+        mariadb::connection_ref connection;
+        try {
+            connection = mariadb::connection::create(
+                mariadb::account::create(node.host, dw.user, dw.password, dw.database, node.port, ""));
+            connection->connect();
+            result.line(true, "connected to the database " + where);
+        } catch (...) {
+            result.line(false, "cannot connect to the database " + where + ": " + current_error());
+            continue;
         }
-    } catch (...) {
-        result.line(false, "reading the schema of " + where + ": " + current_error());
+
+        try {
+            const auto columns = visible_columns(*connection);
+            if (check_table(raw_table, columns, result))
+                check_privilege(*connection, "SELECT from positions_raw",
+                                "EXPLAIN SELECT " + column_list(raw_table) + " FROM positions_raw LIMIT 1",
+                                result);
+            if (check_table(written_table, columns, result)) {
+                check_privilege(*connection, "SELECT from positions",
+                                "EXPLAIN SELECT " + column_list(written_table) + " FROM positions LIMIT 1",
+                                result);
+                check_privilege(*connection, "INSERT into positions",
+                                "EXPLAIN INSERT INTO positions (" + column_list(written_table) +
+                                    ") VALUES (0, '', NULL, '2000-01-01 00:00:00', 0, 0, 0, '', '', 0)",
+                                result);
+            }
+        } catch (...) {
+            result.line(false, "reading the schema of " + where + ": " + current_error());
+        }
     }
     return result.all_ok();
 }

@@ -35,10 +35,16 @@ void retry_until_signalled(const libs::core::logger& _logger,
         if (hopeless) std::rethrow_exception(hopeless);
         if (done) return;
         if (_signals.signal_is_received()) throw libs::core::exception("Interrupted", _where);
-        const auto until = std::chrono::steady_clock::now() + retry_interval;
-        while (!_signals.signal_is_received() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(signal_poll_interval);
+        wait_unless_signalled(_signals, retry_interval);
     }
+}
+
+void wait_unless_signalled(const libs::core::events_loop::signals_handle& _signals,
+                           std::chrono::milliseconds _interval)
+{
+    const auto until = std::chrono::steady_clock::now() + _interval;
+    while (!_signals.signal_is_received() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(signal_poll_interval);
 }
 
 }  // namespace zav

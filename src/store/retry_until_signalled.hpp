@@ -4,6 +4,7 @@
 #include "core/logger.hpp"
 #include "core/source_location.hpp"
 
+#include <chrono>
 #include <functional>
 
 namespace zav {
@@ -17,5 +18,10 @@ namespace zav {
 void retry_until_signalled(const libs::core::logger& _logger,
                            const libs::core::events_loop::signals_handle& _signals,
                            const libs::core::source_location& _where, const std::function<void()>& _attempt);
+
+// Waits _interval, or less once a termination signal has arrived, so that
+// shutting down never waits for the interval to run out.
+void wait_unless_signalled(const libs::core::events_loop::signals_handle& _signals,
+                           std::chrono::milliseconds _interval);
 
 }  // namespace zav

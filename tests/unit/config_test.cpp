@@ -153,3 +153,33 @@ TEST(ConfigTest, UnreadableFileSaysWhy)
     trackmend_test::write_file(dir / "good.json", complete);
     EXPECT_EQ(zav::config::from_file((dir / "good.json").string()).dw.port, 3306u);
 }
+
+TEST(ConfigTest, HostsListReplacesHostAndPort)
+{
+    const auto hosts =
+        with({{"\"host\": \"db.local\", ", ""},
+              {"\"port\": 3306", R"("hosts": ["db1:3306", "[fd00::2]:3307", "10.0.0.3:3306"])"}});
+    const auto config = read(hosts);
+    EXPECT_EQ(config.dw.hosts, (zav::node_addresses{{"db1", 3306}, {"fd00::2", 3307}, {"10.0.0.3", 3306}}));
+    EXPECT_TRUE(read(complete).dw.hosts.empty()) << "host and port alone keep working";
+
+    EXPECT_EQ(
+        error_of(with("\"port\": 3306", R"("port": 3306, "hosts": ["db1:3306"])")),
+        "Config file is invalid: 'dw.hosts' replaces 'dw.host' and 'dw.port': give either the list or the "
+        "two keys, not both");
+    for (const auto& [value, reason] :
+         {std::pair{R"([])", "must name at least one node"},
+          {R"("db1:3306")", "must be an array of \"host:port\" strings"},
+          {R"(["db1:3306", 7])", "must be an array of \"host:port\" strings"},
+          {R"(["db1"])", "holds 'db1' is no \"host:port\" or \"[address]:port\": no port"}}) {
+        const auto text =
+            with({{"\"host\": \"db.local\", ", ""}, {"\"port\": 3306", "\"hosts\": " + std::string(value)}});
+        EXPECT_EQ(error_of(text), "Config file is invalid: 'dw.hosts' " + std::string(reason)) << value;
+    }
+    // Listed with the other failures, first.
+    EXPECT_EQ(error_of(with({{"\"host\": \"db.local\", ", ""},
+                             {"\"port\": 3306", R"("hosts": [])"},
+                             {"\"debug\": true", "\"debug\": 1"}})),
+              "Config file is invalid: 'dw.hosts' must name at least one node\n"
+              "Can not find field <bool>: system.debug");
+}

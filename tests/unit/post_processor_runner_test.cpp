@@ -98,6 +98,12 @@ public:
             }
         return outliers;
     }
+    bool has_position(const position& _position) const override
+    {
+        return std::ranges::any_of(m_written, [&](const position& _p) {
+            return _p.trackable_uid == _position.trackable_uid && _p.ts == _position.ts;
+        });
+    }
     void write_positions(const positions_vector& _positions) override
     {
         // A failure before anything was written, or what a crash after the

@@ -15,40 +15,42 @@ namespace {
 
 // Bounds the wait for an unreachable host; refused connections fail at once.
 constexpr unsigned int connect_timeout_seconds = 10;
+// Bounds one read or write on an established session. Long enough for the
+// largest statement the store sends (a window's SELECT, a piece's INSERT).
+constexpr unsigned int io_timeout_seconds = 120;
 
-// Errors after which the session is gone and only a new one helps.
-bool means_lost_session(unsigned _error_no)
-{
-    switch (_error_no) {
-        case CR_SERVER_GONE_ERROR:
-        case CR_SERVER_LOST:
-        case CR_SERVER_LOST_EXTENDED:
-        case CR_CONNECTION_ERROR:
-        case CR_CONN_HOST_ERROR:
-        case ER_CONNECTION_KILLED:
-        case ER_SERVER_SHUTDOWN:
-        case 4031:  // ER_CLIENT_INTERACTION_TIMEOUT (idle session closed)
-            return true;
-        default:
-            return false;
-    }
-}
+// Server errors that end a session (mysqld_error.h).
+constexpr u32 er_unknown_com_error = 1047;  // a Galera node outside the primary component
+constexpr u32 er_server_shutdown = 1053;
+constexpr u32 er_connection_killed = 1927;
+constexpr u32 er_client_interaction_timeout = 4031;  // an idle session closed by the server
 
 }  // namespace
 
 connection_ref connection::create(const account_ref& _account)
 {
-    return std::make_shared<connection>(private_tag{}, _account);
+    return create(std::vector<account_ref>{_account});
 }
 
-connection::connection(private_tag, const account_ref& _account) : m_account(_account) {}
+connection_ref connection::create(std::vector<account_ref> _accounts)
+{
+    return std::make_shared<connection>(private_tag{}, std::move(_accounts));
+}
 
-connection::~connection()
+connection::connection(private_tag, std::vector<account_ref> _accounts) : m_accounts(std::move(_accounts))
+{
+    if (m_accounts.empty()) throw exception::connection(0, "A connection needs at least one account.");
+}
+
+connection::~connection() { close_session(); }
+
+void connection::close_session() noexcept
 {
     close_statement();
     if (m_mysql != nullptr) {
         mysql_close(m_mysql);
         mysql_thread_end();
+        m_mysql = nullptr;
     }
 }
 
@@ -56,14 +58,59 @@ bool connection::connect()
 {
     if (m_mysql != nullptr) return true;
 
+    if (m_in_transaction) {
+        // The server rolled the transaction back with the lost session; a new
+        // session would run the rest of it as separate statements. Every
+        // operation fails until the caller ends the transaction.
+        report_and_throw(CR_SERVER_LOST, "Lost connection to the server inside a transaction", "connect",
+                         __LINE__);
+    }
+    if (m_in_setup) {
+        // A session lost during its own set-up: the loop below tries the
+        // next account instead of starting over inside itself.
+        report_and_throw(CR_SERVER_LOST, "Lost connection to the server while setting up the session",
+                         "connect", __LINE__);
+    }
+
+    // Every account in order, so that the first node of a list is used again
+    // as soon as it is back; the last failure is the one thrown.
+    for (std::size_t i = 0;; ++i) {
+        try {
+            m_current = i;
+            open_session(m_accounts[i]);
+            if (m_session_setup) {
+                m_in_setup = true;
+                try {
+                    m_session_setup(*this);
+                } catch (...) {
+                    m_in_setup = false;
+                    throw;
+                }
+                m_in_setup = false;
+            }
+            return true;
+        } catch (const std::exception&) {
+            close_session();
+            if (i + 1 == m_accounts.size()) throw;
+        }
+    }
+}
+
+void connection::open_session(const account_ref& _account)
+{
     m_mysql = mysql_init(nullptr);
     if (m_mysql == nullptr) report_and_throw(0, "Cannot create MYSQL object.", "connect", __LINE__);
     // A failed connect clears the handle's options, so they are set before
     // every attempt.
     unsigned int timeout = connect_timeout_seconds;
     mysql_options(m_mysql, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    // A statement sent to a node that died without closing its sockets would
+    // otherwise wait for TCP's own timeouts, many minutes.
+    unsigned int io_timeout = io_timeout_seconds;
+    mysql_options(m_mysql, MYSQL_OPT_READ_TIMEOUT, &io_timeout);
+    mysql_options(m_mysql, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
 
-    const auto& acc = *m_account;
+    const auto& acc = *_account;
     const char* socket = acc.unix_socket().empty() ? nullptr : acc.unix_socket().c_str();
     if (mysql_real_connect(m_mysql, acc.host_name().c_str(), acc.user_name().c_str(), acc.password().c_str(),
                            nullptr, acc.port(), socket, CLIENT_MULTI_STATEMENTS) == nullptr) {
@@ -110,11 +157,9 @@ bool connection::connect()
     if (failed_step != nullptr) {
         u32 error_no = mysql_errno(m_mysql);
         std::string error = mysql_error(m_mysql);
-        mysql_close(m_mysql);
-        m_mysql = nullptr;
+        close_session();
         report_and_throw(error_no, error, failed_step, failed_line);
     }
-    return true;
 }
 
 bool connection::set_charset(const std::string& _name)
@@ -152,13 +197,13 @@ u64 connection::execute(const std::string& _statements)
 
 result_set_ref connection::query(const std::string& _statement)
 {
-    const bool may_repeat = m_mysql != nullptr && !m_in_transaction;
+    const bool may_repeat = m_mysql != nullptr && !m_in_transaction && !m_in_setup;
     try {
         return query_once(_statement);
     } catch (const exception::connection& e) {
         // A session that died while idle is found only by the statement that
         // uses it; a query is read-only, so it is sent again on a new one.
-        if (!may_repeat || m_mysql != nullptr || !means_lost_session(e.error_id())) throw;
+        if (!may_repeat || m_mysql != nullptr || !session_is_lost(e.error_id())) throw;
     }
     return query_once(_statement);
 }
@@ -169,7 +214,7 @@ result_set_ref connection::query_once(const std::string& _statement)
     if (mysql_real_query(m_mysql, _statement.data(), _statement.size()) != 0)
         report_and_throw("query", __LINE__);
 
-    bool store = m_account->store_result();
+    bool store = account()->store_result();
     auto result = result_set::create(m_mysql, store);
     if (!result->has_result() && mysql_field_count(m_mysql) != 0) report_and_throw("query", __LINE__);
     // Results of further statements in the text would block every later
@@ -210,16 +255,26 @@ void connection::begin()
 
 void connection::commit()
 {
-    // Whatever the outcome, the transaction is over: committed, or rolled
-    // back by the server with the lost session.
+    // Sent while the transaction is still marked open, so that a session lost
+    // before it fails here (connect() refuses) instead of committing nothing
+    // on a new session and reporting success. Whatever COMMIT answers, the
+    // transaction is over: committed, or rolled back by the server.
+    try {
+        execute("COMMIT");
+    } catch (...) {
+        m_in_transaction = false;
+        throw;
+    }
     m_in_transaction = false;
-    execute("COMMIT");
 }
 
-void connection::rollback()
+void connection::rollback() noexcept
 {
+    const bool was_open = m_in_transaction;
     m_in_transaction = false;
-    if (m_mysql != nullptr) execute("ROLLBACK");
+    // With the session lost the server has rolled back already.
+    if (!was_open || m_mysql == nullptr) return;
+    if (mysql_real_query(m_mysql, "ROLLBACK", 8) != 0) close_session();
 }
 
 bool connection::supports_bulk()
@@ -316,15 +371,6 @@ void connection::report_statement_and_throw(int _line)
     report_and_throw(error_no, error, "execute_bulk", _line);
 }
 
-void connection::forget_lost_session(unsigned _error_no)
-{
-    if (!means_lost_session(_error_no) || m_mysql == nullptr) return;
-    close_statement();
-    mysql_close(m_mysql);
-    m_mysql = nullptr;
-    m_in_transaction = false;
-}
-
 void connection::report_and_throw(const char* _operation, int _line)
 {
     report_and_throw(mysql_errno(m_mysql), mysql_error(m_mysql), _operation, _line);
@@ -333,12 +379,32 @@ void connection::report_and_throw(const char* _operation, int _line)
 void connection::report_and_throw(u32 _error_no, const std::string& _error, const char* _operation, int _line)
 {
     set_last_error(_error_no, _error);
+    // The next operation connects anew, to the first node that serves; a
+    // transaction that was open is then reported as lost by connect().
+    if (session_is_lost(_error_no)) close_session();
     std::ostringstream report;
     report << "MariaDB Error(" << _error_no << "): " << _error << "\nIn function: " << _operation
            << "\nIn file " << __FILE__ << "\nOn line " << _line << "\n";
     std::cerr << report.str() << std::flush;
-    forget_lost_session(_error_no);
     throw exception::connection(_error_no, _error);
+}
+
+bool session_is_lost(u32 _error_no)
+{
+    switch (_error_no) {
+        case CR_SERVER_GONE_ERROR:
+        case CR_SERVER_LOST:
+        case CR_SERVER_LOST_EXTENDED:
+        case CR_CONN_HOST_ERROR:
+        case CR_CONNECTION_ERROR:
+        case er_client_interaction_timeout:
+        case er_unknown_com_error:
+        case er_server_shutdown:
+        case er_connection_killed:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace mariadb

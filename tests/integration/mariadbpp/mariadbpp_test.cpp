@@ -241,3 +241,55 @@ TEST_F(MariadbppTest, NoPingPerStatementAndALostSessionIsFoundByTheFailingCall)
     m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('y')");
     EXPECT_EQ(scalar("SELECT GROUP_CONCAT(name) FROM mariadbpp_test"), "y");
 }
+
+TEST_F(MariadbppTest, SeveralAccountsAreTriedInOrderAndATransactionNeverSpansTwoSessions)
+{
+    // Nothing listens on port 1: the second account serves.
+    auto account = [&](unsigned int _port) {
+        return mariadb::account::create(m_server.host, m_server.user, m_server.password, m_server.schema,
+                                        _port, "");
+    };
+    auto connection = mariadb::connection::create({account(1), account(m_server.port)});
+    int setups = 0;
+    connection->set_session_setup([&](mariadb::connection& _c) {
+        ++setups;
+        EXPECT_EQ(_c.account()->port(), m_server.port);
+    });
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_EQ(connection->query("SELECT 1")->row_count(), 1u);
+    }
+    EXPECT_EQ(setups, 1);
+    EXPECT_EQ(connection->account()->port(), m_server.port);
+
+    // The session is killed inside a transaction: the next statement throws
+    // instead of running outside it on a new session, and so does every one
+    // until the transaction is ended.
+    connection->begin();
+    connection->execute("INSERT INTO mariadbpp_test (id) VALUES (1)");
+    auto id = connection->query("SELECT CAST(CONNECTION_ID() AS CHAR)");
+    ASSERT_TRUE(id->next());
+    m_connection->execute("KILL " + id->get_string(0u));
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_NE(error_of([&] { connection->execute("INSERT INTO mariadbpp_test (id) VALUES (2)"); }),
+                  "<no exception>");
+        EXPECT_NE(error_of([&] { connection->query("SELECT 1"); }), "<no exception>") << "not even a read";
+        EXPECT_NE(error_of([&] { connection->commit(); }), "<no exception>")
+            << "a COMMIT on a new session would report success for nothing";
+    }
+    connection->rollback();
+    EXPECT_FALSE(connection->in_transaction());
+    EXPECT_EQ(connection->query("SELECT id FROM mariadbpp_test")->row_count(), 0u) << "nothing committed";
+    EXPECT_EQ(setups, 2) << "a new session afterwards, set up again";
+
+    // A setup that rejects every server ends with its error.
+    connection->set_session_setup([](mariadb::connection&) { throw std::runtime_error("not ready"); });
+    m_connection->execute("KILL " + std::to_string(std::stoll([&] {
+                              auto r = connection->query("SELECT CAST(CONNECTION_ID() AS CHAR)");
+                              r->next();
+                              return r->get_string(0u);
+                          }())));
+    trackmend_test::stderr_capture quiet;
+    EXPECT_EQ(error_of([&] { connection->query("SELECT 1"); }), "not ready");
+}

@@ -6,9 +6,11 @@
 #include "mariadb++/result_set.hpp"
 #include "mariadb++/types.hpp"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct st_mysql;
 struct st_mysql_stmt;
@@ -18,14 +20,20 @@ namespace mariadb {
 class connection;
 using connection_ref = std::shared_ptr<connection>;
 
-// One connection to a server. It connects lazily: every operation first
-// calls connect(), which opens a session when there is none and restores the
-// schema and character set. There is no ping before a statement: a call that
-// fails because the session is gone (the server restarted, the network
-// dropped, an idle timeout) drops the session, so the next operation opens a
-// new one. A query outside a transaction is sent once more on the new session,
-// since reading twice changes nothing; statements that change data are never
-// repeated.
+// One connection to a server, or to the first reachable of several servers
+// that hold the same data (the nodes of a cluster). It connects lazily: every
+// operation first calls connect(), which opens a session when there is none,
+// trying the accounts in order, and restores the schema and character set.
+// There is no ping before a statement: a call that fails because the session
+// or its node is gone (see session_is_lost) drops the session, so the next
+// operation opens a new one. A query outside a transaction is sent once more
+// on the new session, since reading twice changes nothing; statements that
+// change data are never repeated.
+//
+// Inside a transaction (begin() until commit() or rollback()) a lost session
+// is never replaced silently: the statements after it would run outside the
+// transaction. Every operation, commit() included, then throws until
+// rollback() ends the transaction.
 //
 // Every failure of the client library is stored in last_error, reported on
 // standard error and thrown as exception::connection. After a failure the
@@ -37,10 +45,17 @@ class connection : public last_error
     };
 
 public:
+    // Called after every new session, before the operation that needed it,
+    // with the connection ready for statements. Throwing rejects the server:
+    // connect() closes the session and tries the next account.
+    using session_setup = std::function<void(connection&)>;
+
     // Stores the account; touches no server.
     static connection_ref create(const account_ref& _account);
+    // Several accounts, tried in this order on every (re)connect; not empty.
+    static connection_ref create(std::vector<account_ref> _accounts);
 
-    connection(private_tag, const account_ref& _account);
+    connection(private_tag, std::vector<account_ref> _accounts);
     connection(const connection&) = delete;
     connection& operator=(const connection&) = delete;
     virtual ~connection();
@@ -61,18 +76,22 @@ public:
     // Whether the server executes a prepared statement for an array of
     // parameter rows at once (MariaDB 10.2 and later). Connects.
     bool supports_bulk();
-    // Transactions of statements sent by this object. A session lost inside
-    // one ends it: the server has rolled it back.
-    void begin();
-    void commit();
-    void rollback();
-    bool in_transaction() const { return m_in_transaction; }
-
     // The text quoted for use between single quotes in a statement, following
     // the session's character set and SQL mode.
     std::string escape(std::string_view _text);
 
-    const account_ref& account() const { return m_account; }
+    // Runs on every later session; see session_setup.
+    void set_session_setup(session_setup _setup) { m_session_setup = std::move(_setup); }
+
+    // BEGIN, COMMIT and ROLLBACK. rollback() never throws: with
+    // the session lost the server has rolled back already.
+    void begin();
+    void commit();
+    void rollback() noexcept;
+    bool in_transaction() const { return m_in_transaction; }
+
+    // The account of the current or last session.
+    const account_ref& account() const { return m_accounts[m_current]; }
     const std::string& schema() const { return m_schema; }
     const std::string& charset() const { return m_charset; }
 
@@ -81,21 +100,30 @@ private:
     [[noreturn]] void report_and_throw(u32 _error_no, const std::string& _error, const char* _operation,
                                        int _line);
     void free_pending_results(int _line);
-    // Drops the session after a failure that means it is gone.
-    void forget_lost_session(unsigned _error_no);
     result_set_ref query_once(const std::string& _statement);
     void close_statement();
     [[noreturn]] void report_statement_and_throw(int _line);
+    // One attempt to open a session with _account; throws on failure.
+    void open_session(const account_ref& _account);
+    void close_session() noexcept;
 
     st_mysql* m_mysql = nullptr;
-    bool m_in_transaction = false;
     // The prepared statement of execute_bulk and its text.
     st_mysql_stmt* m_statement = nullptr;
     std::string m_statement_text;
     bool m_auto_commit = true;
     std::string m_schema;
     std::string m_charset;
-    account_ref m_account;
+    std::vector<account_ref> m_accounts;
+    std::size_t m_current = 0;
+    session_setup m_session_setup;
+    bool m_in_setup = false;
+    bool m_in_transaction = false;
 };
+
+// True for errors after which the session cannot go on: the connection to
+// the server is lost, the server shuts down or killed the session, or a
+// cluster node is not part of the primary component and refuses statements.
+bool session_is_lost(u32 _error_no);
 
 }  // namespace mariadb

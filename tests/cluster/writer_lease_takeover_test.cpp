@@ -1,0 +1,114 @@
+// Two daemons with their own PID files and state directories on one
+// database: the second waits for the writer lease while the first catches
+// up, takes over within the lease's bound after the first is killed with
+// -9, and together they write the rows of batch mode, none twice.
+
+#include "support/daemon_harness.hpp"
+#include "support/galera_test_cluster.hpp"
+#include "support/mariadb_test_server.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <iostream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using trackmend_test::daemon_harness;
+using trackmend_test::sql_endpoint;
+
+// Lease of 10 s (timer period 1 s), one try per second, and the time the
+// waiting daemon needs to log.
+constexpr double takeover_bound_seconds = 10 + 1 + 2;
+
+std::size_t count(const std::string& _text, const std::string& _what)
+{
+    std::size_t n = 0;
+    for (auto at = _text.find(_what); at != std::string::npos; at = _text.find(_what, at + 1)) ++n;
+    return n;
+}
+
+std::string host_list(const std::vector<sql_endpoint>& _nodes)
+{
+    std::string hosts;
+    for (const auto& node : _nodes)
+        hosts += std::string(hosts.empty() ? "" : ", ") + "\"" + node.host + ":" + std::to_string(node.port) +
+                 "\"";
+    return "\"hosts\": [" + hosts + "]";
+}
+
+void kill_the_active_daemon_during_the_catch_up(const std::string& _name, const sql_endpoint& _endpoint,
+                                                const std::vector<sql_endpoint>& _nodes_a,
+                                                const std::vector<sql_endpoint>& _nodes_b)
+{
+    daemon_harness harness(fs::temp_directory_path() / (_name + "_" + std::to_string(::getpid())), _endpoint);
+    harness.sql(
+        "TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions; DROP TABLE IF EXISTS "
+        "trackmend_writer_lease;");
+    const auto batch = harness.batch_rows(harness.load_recording("--tags 20 --seconds 360 --seed 5"));
+    const long long first_raw = harness.newest_ms("positions_raw") - 360'000;
+
+    const auto a = harness.start_daemon(harness.write_config(
+        "a.json", host_list(_nodes_a), harness.dir() / "a", harness.dir() / "a.pid", 5, 40));
+    ASSERT_TRUE(daemon_harness::eventually(
+        [&] { return count(harness.log(a), "Holding the writer lease") == 1; }, 60s))
+        << harness.log(a);
+    const auto b = harness.start_daemon(harness.write_config(
+        "b.json", host_list(_nodes_b), harness.dir() / "b", harness.dir() / "b.pid", 5, 40));
+    ASSERT_TRUE(daemon_harness::eventually(
+        [&] { return count(harness.log(b), "Another daemon holds the writer lease") == 1; }, 60s))
+        << harness.log(b);
+
+    ASSERT_TRUE(daemon_harness::eventually([&] { return harness.newest_ms() > first_raw + 150'000; }, 300s))
+        << harness.log(a);
+    EXPECT_EQ(count(harness.log(b), "Another daemon holds the writer lease"), 1u) << "logged once\n"
+                                                                                  << harness.log(b);
+    EXPECT_EQ(count(harness.log(b), "Holding the writer lease"), 0u) << harness.log(b);
+    EXPECT_LT(harness.newest_ms(), first_raw + 340'000) << "the kill should interrupt the catch-up";
+
+    const auto killed_at = std::chrono::steady_clock::now();
+    ASSERT_EQ(harness.stop(a, SIGKILL), 128 + SIGKILL);
+    ASSERT_TRUE(daemon_harness::eventually(
+        [&] { return count(harness.log(b), "Holding the writer lease") == 1; }, 60s))
+        << harness.log(b);
+    const double takeover =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - killed_at).count();
+    EXPECT_LE(takeover, takeover_bound_seconds);
+
+    ASSERT_TRUE(harness.wait_until_caught_up(harness.dir() / "b", 300s)) << harness.log(b);
+    EXPECT_EQ(harness.stop(b, SIGTERM), 0);
+    const auto written = harness.written_rows();
+    const auto result = daemon_harness::compare_with_batch(written, batch);
+    EXPECT_EQ(result.twice + result.foreign + result.missing, 0)
+        << result.twice << " duplicates, " << result.foreign << " foreign rows, " << result.missing
+        << " missing rows";
+    EXPECT_GT(harness.newest_ms(), first_raw + 340'000) << "caught up with the recording";
+    std::cout << _name << ": " << written.size() << " rows written (batch mode " << batch.size()
+              << "), takeover " << takeover << " s after kill -9 (bound " << takeover_bound_seconds << " s), "
+              << result.missing << " lost, " << result.twice << " duplicated, " << result.foreign
+              << " differing\n";
+    if (!::testing::Test::HasFailure()) fs::remove_all(harness.dir());
+}
+
+TEST(WriterLeaseTakeoverTest, SingleServer)
+{
+    const auto server = trackmend_test::mariadb_test_server::from_environment();
+    if (!server) GTEST_SKIP() << trackmend_test::mariadb_test_server::skip_message;
+    const sql_endpoint endpoint{server->host, server->port, server->user, server->password, server->schema};
+    kill_the_active_daemon_during_the_catch_up("takeover_single", endpoint, {endpoint}, {endpoint});
+}
+
+TEST(WriterLeaseTakeoverTest, GaleraClusterWithTheDaemonsOnDifferentNodes)
+{
+    const auto cluster = trackmend_test::galera_test_cluster::from_environment();
+    if (!cluster) GTEST_SKIP() << trackmend_test::galera_test_cluster::skip_message;
+    kill_the_active_daemon_during_the_catch_up("takeover_cluster", cluster->node(1),
+                                               {cluster->node(1), cluster->node(2), cluster->node(3)},
+                                               {cluster->node(2), cluster->node(3), cluster->node(1)});
+}
+
+}  // namespace
