@@ -47,6 +47,7 @@ database_impl::database_impl(const node_addresses& _nodes, const std::string& _u
                              const std::string& _persistent_data_dir, std::chrono::seconds _lease_duration)
     : m_signals(_signals),
       m_logger(_logger),
+      m_lease_duration(_lease_duration),
       m_insert_piece_size(_insert_piece_size),
       m_persistent_data_file(_persistent_data_dir + "/database.bin"),
       m_bulk_rows(bulk_insert::make_rows())
@@ -96,6 +97,7 @@ void database_impl::take_writer_lease(bool _wait)
         if (!other) {
             if (!m_lease_held) m_logger.info("Holding the writer lease as %1%") % m_lease->description();
             m_lease_held = true;
+            m_lease_renew_due = std::chrono::steady_clock::now() + m_lease_duration / 3;
             return;
         }
         m_lease_held = false;

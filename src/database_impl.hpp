@@ -114,6 +114,9 @@ private:
     // Whether the lease was held at the last try, so that a change is logged
     // once.
     bool m_lease_held = false;
+    std::chrono::seconds m_lease_duration;
+    // When a run next renews the lease it holds.
+    std::chrono::steady_clock::time_point m_lease_renew_due;
     int m_insert_piece_size;
     std::string m_persistent_data_file;
     // Whether the server executes bulk inserts; unknown until the first write.

@@ -41,14 +41,22 @@ void database_impl::write_positions(const positions_vector& _positions)
 
 void database_impl::recover_if_failed()
 {
+    const auto pending = pending_insert_file::load(m_persistent_data_file);
     // Every run starts here: a standby daemon waits here, and the newest
     // written time that the run reads next is that of the previous holder.
-    take_writer_lease(true);
-    const auto pending = pending_insert_file::load(m_persistent_data_file);
+    // A holder renews only when a third of the lease has passed (the fences
+    // of its writes renew it too), so that a quiet tick costs no statements
+    // for it.
+    if (pending || !m_lease_held || std::chrono::steady_clock::now() >= m_lease_renew_due)
+        take_writer_lease(true);
     if (!pending) return;
-    if (m_lease->taken_from_another()) {
+    std::size_t present = 0;
+    try {
+        present = present_prefix(*pending);
+    } catch (const inconsistent_state_error&) {
+        if (!m_lease->taken_from_another()) throw;
         // Another daemon held the lease since this one's write was cut off
-        // and went on from the rows it found in positions; the rest of the
+        // and went on from the rows it found in positions: the rest of the
         // batch is its to write, and the row count no longer describes the
         // table.
         m_logger.info("Dropping the interrupted write of %1% positions: another daemon has written since") %
@@ -56,7 +64,6 @@ void database_impl::recover_if_failed()
         boost::filesystem::remove(m_persistent_data_file);
         return;
     }
-    const std::size_t present = present_prefix(*pending);
     m_logger.info("Completing an interrupted write: %1% of %2% positions are in positions already") %
         present % pending->positions.size();
     insert_pieces(pending->positions, present);
@@ -143,6 +150,7 @@ void database_impl::before_piece_insert()
     m_lease_held = false;
     m_lease->fence_in_transaction();
     m_lease_held = true;
+    m_lease_renew_due = std::chrono::steady_clock::now() + m_lease_duration / 3;
 }
 
 void database_impl::write_positions_impl(positions_range _range)

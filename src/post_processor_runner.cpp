@@ -131,8 +131,10 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
         if (with_context)
             return positions_post_processor::process_positions(m_saved_contexts[last],
                                                                std::move(raw_positions));
-        m_logger.info("No carry-over for %1%: rebuilding it from the raw rows of the %2% s before") %
-            to_log_string(last) % resume_look_back.count();
+        if (m_rebuild_reported_for != last)
+            m_logger.info("No carry-over for %1%: rebuilding it from the raw rows of the %2% s before") %
+                to_log_string(last) % resume_look_back.count();
+        m_rebuild_reported_for = last;
         auto rebuilt = positions_post_processor::process_positions({}, raw_positions);
         // Gap fills up to `last` are in positions when the writer before had
         // written part of the batch that closed their gap.

@@ -107,6 +107,9 @@ private:
     // What runner.bin holds since this runner last wrote or read it, so that
     // the file is read only after a start or a failed save; empty when unknown.
     additional_data_map m_saved_contexts;
+    // The newest written time whose carry-over was last reported rebuilt, so
+    // that windows growing from one point report it once.
+    boost::optional<timestamp> m_rebuild_reported_for;
     piece_observer* m_observer = nullptr;
 };
 

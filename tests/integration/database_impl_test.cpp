@@ -296,7 +296,8 @@ TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)
     positions.push_back(pos("bare", ms(noon + 9000)));
     const long long commits_before = server_count("Com_commit");
     store->write_positions(positions);
-    EXPECT_EQ(server_count("Com_commit") - commits_before, 4) << "seven positions at piece size 2";
+    EXPECT_EQ(server_count("Com_commit") - commits_before, 5)
+        << "seven positions at piece size 2, after taking the writer lease";
     EXPECT_FALSE(boost::filesystem::exists(pending_file()));
 
     EXPECT_EQ(stored_positions(), positions);
@@ -384,6 +385,35 @@ TEST_F(DatabaseImplTest, RecoveryStopsWhenPositionsDoesNotFitThePendingWrite)
     store->write_positions({pos("X", ms(noon + 1000), 1, 1)});
     zav::pending_insert_file::save(pending_file(), {positions, 0});
     EXPECT_THROW(store->recover_if_failed(), zav::inconsistent_state_error);
+}
+
+TEST_F(DatabaseImplTest, AnInterruptedWriteIsDroppedOnlyWhenAnotherDaemonHeldTheLeaseSince)
+{
+    // This daemon's write was cut off before any piece went in; another
+    // daemon (its own state directory, so its own writer id) took the lease
+    // over and wrote the batch and more. Completing the batch would write it
+    // twice: it is dropped, nothing is stopped.
+    const auto positions = five_positions();
+    make_store()->recover_if_failed();
+    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    const auto other_dir = m_dir / "other";
+    boost::filesystem::create_directories(other_dir);
+    {
+        zav::database_impl other({{m_server.host, m_server.port}}, m_server.user, m_server.password,
+                                 m_server.schema, *m_signals, m_logger, 1000, other_dir.string());
+        other.recover_if_failed();
+        other.write_positions(positions);
+        other.write_positions({pos("X", ms(noon + 60000), 1, 1)});
+    }
+    make_store()->recover_if_failed();
+    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+    EXPECT_EQ(stored_positions().size(), positions.size() + 1) << "nothing written twice";
+
+    // The same table without a take-over in between does not fit the
+    // recorded count: the daemon stops.
+    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    trackmend_test::stderr_capture quiet;
+    EXPECT_THROW(make_store()->recover_if_failed(), zav::inconsistent_state_error);
 }
 
 TEST_F(DatabaseImplTest, OutageFailsTheWriteAndConstructionRetriesUntilTheServerCameBack)
