@@ -96,7 +96,8 @@ TEST(DaemonFailoverTest, NodeKillsDuringTheCatchUpLoseAndDuplicateNothing)
     std::cout << "cluster failover: " << written.size() << " rows written (batch mode " << batch.size()
               << "), 2 node kills, failover " << failover_seconds.at(0) << " s and " << failover_seconds.at(1)
               << " s, " << result.missing << " lost, " << result.twice << " duplicated, " << result.foreign
-              << " differing\n";
+              << " differing, " << daemon_harness::count(harness.log(d), "Completing an interrupted write")
+              << " interrupted writes completed by the row count\n";
 
     // The cluster as it was, for the tests after this one.
     EXPECT_TRUE(cluster->run("restart", "1"));

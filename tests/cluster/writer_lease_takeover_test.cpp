@@ -25,13 +25,6 @@ using trackmend_test::sql_endpoint;
 // waiting daemon needs to log.
 constexpr double takeover_bound_seconds = 10 + 1 + 2;
 
-std::size_t count(const std::string& _text, const std::string& _what)
-{
-    std::size_t n = 0;
-    for (auto at = _text.find(_what); at != std::string::npos; at = _text.find(_what, at + 1)) ++n;
-    return n;
-}
-
 std::string host_list(const std::vector<sql_endpoint>& _nodes)
 {
     std::string hosts;
@@ -55,25 +48,27 @@ void kill_the_active_daemon_during_the_catch_up(const std::string& _name, const 
     const auto a = harness.start_daemon(harness.write_config(
         "a.json", host_list(_nodes_a), harness.dir() / "a", harness.dir() / "a.pid", 5, 40));
     ASSERT_TRUE(daemon_harness::eventually(
-        [&] { return count(harness.log(a), "Holding the writer lease") == 1; }, 60s))
+        [&] { return daemon_harness::count(harness.log(a), "Holding the writer lease") == 1; }, 60s))
         << harness.log(a);
     const auto b = harness.start_daemon(harness.write_config(
         "b.json", host_list(_nodes_b), harness.dir() / "b", harness.dir() / "b.pid", 5, 40));
     ASSERT_TRUE(daemon_harness::eventually(
-        [&] { return count(harness.log(b), "Another daemon holds the writer lease") == 1; }, 60s))
+        [&] { return daemon_harness::count(harness.log(b), "Another daemon holds the writer lease") == 1; },
+        60s))
         << harness.log(b);
 
     ASSERT_TRUE(daemon_harness::eventually([&] { return harness.newest_ms() > first_raw + 150'000; }, 300s))
         << harness.log(a);
-    EXPECT_EQ(count(harness.log(b), "Another daemon holds the writer lease"), 1u) << "logged once\n"
-                                                                                  << harness.log(b);
-    EXPECT_EQ(count(harness.log(b), "Holding the writer lease"), 0u) << harness.log(b);
+    EXPECT_EQ(daemon_harness::count(harness.log(b), "Another daemon holds the writer lease"), 1u)
+        << "logged once\n"
+        << harness.log(b);
+    EXPECT_EQ(daemon_harness::count(harness.log(b), "Holding the writer lease"), 0u) << harness.log(b);
     EXPECT_LT(harness.newest_ms(), first_raw + 340'000) << "the kill should interrupt the catch-up";
 
     const auto killed_at = std::chrono::steady_clock::now();
     ASSERT_EQ(harness.stop(a, SIGKILL), 128 + SIGKILL);
     ASSERT_TRUE(daemon_harness::eventually(
-        [&] { return count(harness.log(b), "Holding the writer lease") == 1; }, 60s))
+        [&] { return daemon_harness::count(harness.log(b), "Holding the writer lease") == 1; }, 60s))
         << harness.log(b);
     const double takeover =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - killed_at).count();

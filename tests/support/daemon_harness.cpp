@@ -221,6 +221,13 @@ int daemon_harness::stop(std::size_t _daemon, int _signal)
     return wait_exit(_daemon);
 }
 
+std::size_t daemon_harness::count(const std::string& _text, const std::string& _what)
+{
+    std::size_t n = 0;
+    for (auto at = _text.find(_what); at != std::string::npos; at = _text.find(_what, at + 1)) ++n;
+    return n;
+}
+
 bool daemon_harness::eventually(const std::function<bool()>& _condition, std::chrono::milliseconds _timeout)
 {
     for (const auto deadline = std::chrono::steady_clock::now() + _timeout;

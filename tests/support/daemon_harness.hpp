@@ -84,6 +84,8 @@ public:
     int wait_exit(std::size_t _daemon, std::chrono::seconds _timeout = std::chrono::seconds(60));
     int stop(std::size_t _daemon, int _signal);
 
+    // How often _what occurs in _text (a log).
+    static std::size_t count(const std::string& _text, const std::string& _what);
     static bool eventually(const std::function<bool()>& _condition, std::chrono::milliseconds _timeout);
     // Nothing pending in _state_dir and the newest written time unchanged for
     // three seconds.
