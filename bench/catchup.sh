@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Catch-up throughput of the daemon: raw rows moved from positions_raw into
-# positions per second, next to the server's own multi-row INSERT ceiling for
-# the same rows, measured in the same run on a private MariaDB server.
+# positions per second, next to two ceilings of the server for the same rows,
+# measured in the same run on a private MariaDB server: multi-row text
+# INSERTs and bulk executions of a prepared INSERT (array binding).
 #
 #   bench/catchup.sh [BUILD_DIR] [ROWS]
 #
 # BUILD_DIR holds a Release build with the targets trackmend and
 # generate_positions (default build/release); ROWS raw rows are generated
 # (default 2000000: 100 tags at 5 Hz, heartbeats and faults included). The
-# daemon runs with select_duration_sec 60 and insert_piece_size 1000.
+# daemon runs with select_duration_sec 60 and insert_piece_size 1000. The
+# bulk ceiling's program comes from BUILD_DIR, else from build/release of
+# this tree (so that an older build can be measured against it).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +20,9 @@ rows=${2:-2000000}
 trackmend=$build/src/trackmend
 generator=$build/tools/generate_positions
 [ -x "$trackmend" ] && [ -x "$generator" ] || { echo "catchup: build trackmend and generate_positions in $build" >&2; exit 1; }
+bulk_ceiling=$build/bench/bulk_ceiling
+[ -x "$bulk_ceiling" ] || bulk_ceiling=$root/build/release/bench/bulk_ceiling
+[ -x "$bulk_ceiling" ] || { echo "catchup: build bulk_ceiling in $build or $root/build/release" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/tmbench.XXXXXX)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -79,15 +85,20 @@ sql -e "TRUNCATE TABLE positions"
 ceiling_start=$(now)
 sql <"$work/ceiling.sql"
 ceiling_end=$(now)
+# The bulk ceiling: the same rows as bulk executions of 1000 rows.
+read -r bulk_rows bulk_seconds < <("$bulk_ceiling" 127.0.0.1 "$port" trackmend trackmend_test 1000) || true
+[ -n "${bulk_seconds:-}" ] || { echo "catchup: the bulk ceiling failed" >&2; exit 1; }
 
 awk -v m="$moved" -v w="$written" -v s="$start" -v e="$end" -v cs="$ceiling_start" -v ce="$ceiling_end" \
-    -v st="$statements" -v cpu="$cpu" 'BEGIN {
-  t = e - s; c = ce - cs
+    -v st="$statements" -v cpu="$cpu" -v br="$bulk_rows" -v bs="$bulk_seconds" 'BEGIN {
+  t = e - s; c = ce - cs; r = m / t
   printf "raw rows moved       %d (heartbeats excluded)\n", m
   printf "rows written         %d\n", w
   printf "catch-up time        %.1f s\n", t
-  printf "catch-up throughput  %.0f raw rows/s\n", m / t
-  printf "INSERT ceiling       %.0f rows/s (%d rows in %d statements, %.1f s)\n", w / c, w, st, c
-  printf "share of ceiling     %.0f %%\n", 100 * (m / t) / (w / c)
+  printf "catch-up throughput  %.0f raw rows/s\n", r
+  printf "text INSERT ceiling  %.0f rows/s (%d rows in %d statements, %.1f s)\n", w / c, w, st, c
+  printf "bulk INSERT ceiling  %.0f rows/s (%d rows in executes of 1000, %.1f s)\n", br / bs, br, bs
+  printf "ratio to text        %.2f\n", r / (w / c)
+  printf "share of bulk        %.0f %%\n", 100 * r / (br / bs)
   printf "daemon CPU           %.1f s, %.1f s per 1 M raw rows\n", cpu, cpu * 1000000 / m
 }'

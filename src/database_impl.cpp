@@ -1,5 +1,6 @@
 #include "database_impl.hpp"
 
+#include "pipeline/constants.hpp"
 #include "store/bulk_insert.hpp"
 #include "store/galera_session.hpp"
 #include "store/located_errors.hpp"
@@ -11,12 +12,16 @@
 
 #include "core/exception.hpp"
 
+#include "mariadb++/exceptions.hpp"
 #include "mariadb++/result_set.hpp"
+
+#include <mysqld_error.h>
 
 #include <boost/format.hpp>
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <stdexcept>
 
 namespace zav {
@@ -168,30 +173,64 @@ boost::optional<database_impl::timestamp> database_impl::get_next_raw_position_t
     });
 }
 
+std::string database_impl::raw_window_query(timestamp _after, timestamp _until, bool _index_hint)
+{
+    // Past a window of a few minutes the planner estimates the ts range as
+    // too large and scans the whole table, although the window is a small
+    // slice of a table that only grows: the index is forced.
+    return (boost::format(R"(
+                SELECT
+                    *
+                  , microsecond( ts ) as microseconds
+                FROM
+                    positions_raw %1%
+                WHERE
+                        ts >= '%2%' and ts < '%3%'
+                    and type != 'HB'
+                ;
+            )") %
+            (_index_hint ? "FORCE INDEX (positions_raw_ts)" : "") %
+            (_after + one_millisecond).to_iso_8601_string(true) %
+            (_until + one_millisecond).to_iso_8601_string(true))
+        .str();
+}
+
 positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::seconds _duration) const
 {
     return with_located_errors(CORE_SOURCE_LOCATION, [&] {
         const timestamp until = _from + std::chrono::milliseconds(_duration);
-        auto rows = m_connection->query((boost::format(R"(
-                        SELECT
-                            *
-                          , microsecond( ts ) as microseconds
-                        FROM
-                            positions_raw
-                        WHERE
-                                ts >= '%1%' and ts < '%2%'
-                            and type != 'HB'
-                        ;
-                    )") % (_from + one_millisecond).to_iso_8601_string(true) %
-                                         (until + one_millisecond).to_iso_8601_string(true))
-                                            .str());
-        auto positions = read_raw_positions(*rows, m_logger);
+        auto reused = m_raw_tail.reuse(_from, until);
+        mariadb::result_set_ref rows;
+        try {
+            rows = m_connection->query(raw_window_query(reused.read_after, until, m_ts_index_hint));
+        } catch (const mariadb::exception::base& e) {
+            // A table created without the project's index name: read on
+            // without the hint rather than fail every window.
+            if (!m_ts_index_hint || e.error_id() != ER_KEY_DOES_NOT_EXISTS) throw;
+            m_logger.warning(
+                "positions_raw has no index positions_raw_ts on ts: %1%; long windows may scan the "
+                "whole table") %
+                e.what();
+            m_ts_index_hint = false;
+            rows = m_connection->query(raw_window_query(reused.read_after, until, m_ts_index_hint));
+        }
+        auto positions = std::move(reused.rows);
+        auto read = read_raw_positions(*rows, m_logger);
         // The trim and the pipeline need time order, which the server gives
         // only by chance (insertion order on a full scan). Rows mostly come
-        // in order, so the test alone is the usual cost.
+        // in order, so the test alone is the usual cost. The reused rows all
+        // lie before the ones read.
         const auto by_time = [](const position& _a, const position& _b) { return _a.ts < _b.ts; };
-        if (!std::is_sorted(positions.begin(), positions.end(), by_time))
-            std::stable_sort(positions.begin(), positions.end(), by_time);
+        if (!std::is_sorted(read.begin(), read.end(), by_time))
+            std::stable_sort(read.begin(), read.end(), by_time);
+        if (positions.empty())
+            positions = std::move(read);
+        else
+            positions.insert(positions.end(), std::make_move_iterator(read.begin()),
+                             std::make_move_iterator(read.end()));
+        // The next window starts at the newest position written from this
+        // one, which lies before the held-back span and the trimmed second.
+        m_raw_tail.keep(_from, until, positions, pipeline::hold_back_span + std::chrono::seconds(2));
         return trim_trailing_second(std::move(positions));
     });
 }

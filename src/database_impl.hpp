@@ -7,6 +7,7 @@
 
 #include "store/node_address.hpp"
 #include "store/pending_insert_file.hpp"
+#include "store/raw_window_tail.hpp"
 #include "store/writer_lease.hpp"
 
 #include "mariadb++/bulk_rows.hpp"
@@ -86,6 +87,10 @@ public:
     long long count_raw_positions(timestamp _after, timestamp _until) const override;
     raw_outliers find_raw_outliers(timestamp _future_after) const override;
 
+    // The window SELECT of the raw rows of (_after, _until], through the ts
+    // index when _index_hint is set.
+    static std::string raw_window_query(timestamp _after, timestamp _until, bool _index_hint);
+
 private:
     long long count_positions_from(timestamp _from) const;
     // How many leading rows of _write are in positions.
@@ -122,6 +127,10 @@ private:
     // Whether the server executes bulk inserts; unknown until the first write.
     boost::optional<bool> m_bulk;
     mariadb::bulk_rows m_bulk_rows;
+    // The newest rows of the last window, which the next one reads again.
+    mutable raw_window_tail m_raw_tail;
+    // Cleared for good when positions_raw lacks the index of sql/schema.sql.
+    mutable bool m_ts_index_hint = true;
 };
 
 }  // namespace zav

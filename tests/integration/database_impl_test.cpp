@@ -219,6 +219,81 @@ TEST_F(DatabaseImplTest, WindowRowsComeInTimeOrderWhateverTheInsertionOrder)
     }
 }
 
+TEST_F(DatabaseImplTest, WindowSelectReadsTheTsIndexAtEveryLengthOrWarnsWithoutIt)
+{
+    std::string values;
+    for (int i = 0; i < 500; ++i)
+        values += (i ? ",(1, 'T1', '2024-05-01 12:" : "(1, 'T1', '2024-05-01 12:") +
+                  std::to_string(10 + i / 60) + ":" + std::to_string(10 + i % 50) + ".000000', 1, 2, 'P')";
+    m_sql->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, x, y, type) VALUES " +
+                   values);
+    m_sql->execute("ANALYZE TABLE positions_raw");
+    // A window over the whole table is where the planner prefers a full scan.
+    for (int seconds : {10, 600, 100000}) {
+        const auto from = zav::timestamp(ms(noon));
+        auto plan = m_sql->query("EXPLAIN " + zav::database_impl::raw_window_query(
+                                                  from, from + std::chrono::seconds(seconds), true));
+        ASSERT_TRUE(plan->next());
+        EXPECT_EQ(plan->get_string("key"), "positions_raw_ts") << seconds << " s";
+    }
+
+    // A table created without the index's name is still read.
+    m_sql->execute("ALTER TABLE positions_raw DROP INDEX positions_raw_ts, ADD INDEX other_name (ts)");
+    struct restore_index
+    {
+        mariadb::connection_ref sql;
+        ~restore_index()
+        {
+            sql->execute("ALTER TABLE positions_raw DROP INDEX other_name, ADD INDEX positions_raw_ts (ts)");
+        }
+    } restore{m_sql};
+    m_logger.set_debug(false);
+    auto store = make_store();
+    trackmend_test::stderr_capture captured;
+    EXPECT_EQ(store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::hours(1)).size(), 499u);
+    EXPECT_EQ(store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::hours(2)).size(), 499u);
+    const std::string log = captured.text();
+    const auto warning = log.find("positions_raw has no index positions_raw_ts");
+    EXPECT_NE(warning, std::string::npos) << log;
+    EXPECT_EQ(log.find("positions_raw has no index", warning + 1), std::string::npos) << "once: " << log;
+}
+
+TEST_F(DatabaseImplTest, ConsecutiveWindowsReadTheirOverlapFromTheServerOnce)
+{
+    // Two tags every 100 ms for 40 s.
+    std::string values;
+    for (int i = 1; i <= 400; ++i)
+        for (const char* tag : {"A", "B"}) {
+            const long long t = noon + i * 100;
+            values += std::string(values.empty() ? "" : ",") + "(1, '" + tag + "', '" +
+                      zav::timestamp(ms(t)).to_iso_8601_string(true) + "', " + std::to_string(i) +
+                      ", 2, 'P')";
+        }
+    m_sql->execute("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, x, y, type) VALUES " +
+                   values);
+    auto store = make_store();
+    const auto window = [&](zav::database& _store, long long _from, int _seconds) {
+        return _store.get_raw_positions(zav::timestamp(ms(_from)), std::chrono::seconds(_seconds));
+    };
+    const auto fresh_window = [&](long long _from, int _seconds) {
+        return window(*make_store(), _from, _seconds);
+    };
+
+    EXPECT_EQ(window(*store, noon, 20), fresh_window(noon, 20));
+    // The next window starts where the written positions end, inside the
+    // last one: only (20 s, 28.5 s] comes from the server.
+    const long long rows_read_before = server_count("Rows_read");
+    const auto second = window(*store, noon + 8500, 20);
+    EXPECT_LE(server_count("Rows_read") - rows_read_before, 2 * 85 + 20) << "of 400 rows in the window";
+    EXPECT_EQ(second, fresh_window(noon + 8500, 20));
+    EXPECT_EQ(second.size(), 2u * 194) << "(8.5 s, 28.5 s], the trailing second 28 trimmed";
+    // Windows that start before the kept rows, end before them (a shorter
+    // retry) or start after them are read whole and come out the same.
+    EXPECT_EQ(window(*store, noon + 1000, 30), fresh_window(noon + 1000, 30));
+    EXPECT_EQ(window(*store, noon + 25000, 2), fresh_window(noon + 25000, 2));
+    EXPECT_EQ(window(*store, noon + 26000, 60), fresh_window(noon + 26000, 60));
+}
+
 TEST_F(DatabaseImplTest, ServerTimeOutliersAndInvalidDates)
 {
     auto store = make_store();
