@@ -25,12 +25,14 @@ namespace {
 zav::positions_vector read_positions(mariadb::connection& _connection)
 {
     auto rows = _connection.query(
-        "SELECT CAST(trackable_id AS CHAR) AS id, trackable_uid, mac_address, ts, microsecond(ts) AS us, x, y, z, "
+        "SELECT CAST(trackable_id AS CHAR) AS id, trackable_uid, mac_address, ts, microsecond(ts) AS us, x, "
+        "y, z, "
         "area_uid, project_uid, CAST(inactive AS CHAR) AS inactive FROM positions ORDER BY ts");
     zav::positions_vector result;
     while (rows->next()) {
         auto text = [&](const char* _name) {
-            return rows->get_is_null(_name) ? boost::none : boost::optional<std::string>(rows->get_string(_name));
+            return rows->get_is_null(_name) ? boost::none
+                                            : boost::optional<std::string>(rows->get_string(_name));
         };
         auto number = [&](const char* _name) {
             return rows->get_is_null(_name) ? boost::none : boost::optional<int>(rows->get_signed32(_name));
@@ -61,8 +63,9 @@ int main(int _argc, char** _argv)
     }
     const char* password = std::getenv("MYSQL_PWD");
     const std::size_t piece = _argc > 5 ? std::stoul(_argv[5]) : 1000;
-    auto connection = mariadb::connection::create(mariadb::account::create(
-        _argv[1], _argv[3], password ? password : "", _argv[4], static_cast<unsigned>(std::stoul(_argv[2])), ""));
+    auto connection = mariadb::connection::create(
+        mariadb::account::create(_argv[1], _argv[3], password ? password : "", _argv[4],
+                                 static_cast<unsigned>(std::stoul(_argv[2])), ""));
     connection->set_charset("utf8mb4");
     if (!connection->supports_bulk()) {
         std::fprintf(stderr, "bulk_ceiling: the server has no bulk execution\n");
@@ -76,7 +79,7 @@ int main(int _argc, char** _argv)
     for (std::size_t begin = 0; begin < positions.size(); begin += piece) {
         const auto end = std::min(positions.size(), begin + piece);
         zav::bulk_insert::fill(rows, boost::sub_range<const zav::positions_vector>(positions.begin() + begin,
-                                                                                     positions.begin() + end));
+                                                                                   positions.begin() + end));
         connection->execute_bulk(zav::bulk_insert::statement, rows);
     }
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;

@@ -12,6 +12,10 @@
 # daemon runs with select_duration_sec 60 and insert_piece_size 1000. The
 # bulk ceiling's program comes from BUILD_DIR, else from build/release of
 # this tree (so that an older build can be measured against it).
+#
+# With CATCHUP_STRACE=FILE the daemon runs under `strace -c -w -f` (wall time
+# per system call: waiting for the server, fsync, ...) and the summary goes
+# to FILE; the times of such a run are a profile, not a measurement.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,6 +61,11 @@ echo "catching up" >&2
 start=$(now)
 "$trackmend" -c "$work/config.json" 2>"$work/daemon.log" &
 daemon_pid=$!
+strace_pid=
+if [ -n "${CATCHUP_STRACE:-}" ]; then
+  strace -c -w -f -o "$CATCHUP_STRACE" -p "$daemon_pid" 2>/dev/null &
+  strace_pid=$!
+fi
 # Caught up once the newest written time is within the hold-back (10 s), the
 # trimmed trailing second and a margin of the newest raw position, and no
 # write is pending.
@@ -74,6 +83,7 @@ cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$daemon
 kill -TERM "$daemon_pid"
 wait "$daemon_pid" || true
 daemon_pid=
+[ -z "$strace_pid" ] || wait "$strace_pid" || true
 written=$(sql -e "SELECT count(*) FROM positions")
 
 # The ceiling: the same processed rows sent back by one connection as

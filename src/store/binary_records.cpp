@@ -13,8 +13,12 @@ namespace {
 // gigabytes.
 constexpr std::uint32_t max_string_length = 1 << 20;
 
+// Positions are rendered into a buffer and written a block at a time: a
+// stream write per field cost more than the rendering itself.
+constexpr std::size_t write_block = 1 << 16;
+
 template <typename T>
-void write_le(std::ostream& _os, T _value)
+void append_le(std::string& _out, T _value)
 {
     std::array<char, sizeof(T)> bytes;
     auto v = static_cast<std::make_unsigned_t<T>>(_value);
@@ -22,7 +26,15 @@ void write_le(std::ostream& _os, T _value)
         b = static_cast<char>(v & 0xFF);
         v = static_cast<std::make_unsigned_t<T>>(v >> 8);
     }
-    _os.write(bytes.data(), bytes.size());
+    _out.append(bytes.data(), bytes.size());
+}
+
+template <typename T>
+void write_le(std::ostream& _os, T _value)
+{
+    std::string bytes;
+    append_le(bytes, _value);
+    _os.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 template <typename T>
@@ -37,10 +49,10 @@ T read_le(std::istream& _is)
     return static_cast<T>(v);
 }
 
-void write_string(std::ostream& _os, const std::string& _value)
+void append_string(std::string& _out, const std::string& _value)
 {
-    write_le<std::uint32_t>(_os, static_cast<std::uint32_t>(_value.size()));
-    _os.write(_value.data(), static_cast<std::streamsize>(_value.size()));
+    append_le<std::uint32_t>(_out, static_cast<std::uint32_t>(_value.size()));
+    _out.append(_value);
 }
 
 std::string read_string(std::istream& _is)
@@ -59,24 +71,24 @@ bool read_flag(std::istream& _is)
     return flag == 1;
 }
 
-template <typename T, typename Write>
-void write_optional(std::ostream& _os, const boost::optional<T>& _value, Write _write)
+template <typename T, typename Append>
+void append_optional(std::string& _out, const boost::optional<T>& _value, Append _append)
 {
-    write_le<std::uint8_t>(_os, _value ? 1 : 0);
-    if (_value) _write(*_value);
+    append_le<std::uint8_t>(_out, _value ? 1 : 0);
+    if (_value) _append(*_value);
 }
 
-void write_position(std::ostream& _os, const position& _p)
+void append_position(std::string& _out, const position& _p)
 {
-    write_le<std::int64_t>(_os, _p.trackable_id);
-    write_string(_os, _p.trackable_uid);
-    write_optional(_os, _p.mac_address, [&](const std::string& _v) { write_string(_os, _v); });
-    write_le<std::int64_t>(_os, _p.ts.get_time_since_epoch().count());
+    append_le<std::int64_t>(_out, _p.trackable_id);
+    append_string(_out, _p.trackable_uid);
+    append_optional(_out, _p.mac_address, [&](const std::string& _v) { append_string(_out, _v); });
+    append_le<std::int64_t>(_out, _p.ts.get_time_since_epoch().count());
     for (const auto* coordinate : {&_p.x, &_p.y, &_p.z})
-        write_optional(_os, *coordinate, [&](int _v) { write_le<std::int32_t>(_os, _v); });
-    write_optional(_os, _p.area_uid, [&](const std::string& _v) { write_string(_os, _v); });
-    write_optional(_os, _p.project_uid, [&](const std::string& _v) { write_string(_os, _v); });
-    write_optional(_os, _p.inactive, [&](short _v) { write_le<std::int16_t>(_os, _v); });
+        append_optional(_out, *coordinate, [&](int _v) { append_le<std::int32_t>(_out, _v); });
+    append_optional(_out, _p.area_uid, [&](const std::string& _v) { append_string(_out, _v); });
+    append_optional(_out, _p.project_uid, [&](const std::string& _v) { append_string(_out, _v); });
+    append_optional(_out, _p.inactive, [&](short _v) { append_le<std::int16_t>(_out, _v); });
 }
 
 boost::optional<std::string> read_optional_string(std::istream& _is)
@@ -127,8 +139,17 @@ std::int64_t read_i64(std::istream& _is) { return read_le<std::int64_t>(_is); }
 
 void write_positions(std::ostream& _os, const positions_vector& _positions)
 {
-    write_le<std::uint64_t>(_os, _positions.size());
-    for (const auto& p : _positions) write_position(_os, p);
+    std::string buffer;
+    buffer.reserve(2 * write_block);
+    append_le<std::uint64_t>(buffer, _positions.size());
+    for (const auto& p : _positions) {
+        append_position(buffer, p);
+        if (buffer.size() >= write_block) {
+            _os.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            buffer.clear();
+        }
+    }
+    _os.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
 }
 
 positions_vector read_positions(std::istream& _is)

@@ -31,7 +31,8 @@ public:
     reusable_rows reuse(timestamp _from, timestamp _until) const;
     // Keeps the rows of the window (_from, _until], in time order and
     // untrimmed, that lie in the last _span of it.
-    void keep(timestamp _from, timestamp _until, const positions_vector& _rows, std::chrono::milliseconds _span);
+    void keep(timestamp _from, timestamp _until, const positions_vector& _rows,
+              std::chrono::milliseconds _span);
 
 private:
     struct range
