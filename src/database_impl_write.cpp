@@ -29,12 +29,8 @@ void database_impl::write_positions(const positions_vector& _positions)
     auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
     if (_positions.empty()) return;
     if (!m_lease_held) take_writer_lease(false);
-    pending_insert_file::pending_write pending;
-    pending.rows_before = count_positions_from(pending_insert_file::earliest_time(_positions));
-    // The copy is the price of one record type for saving and loading; it
-    // is small next to the inserts.
-    pending.positions = _positions;
-    pending_insert_file::save(m_persistent_data_file, pending);
+    pending_insert_file::save(m_persistent_data_file, _positions,
+                              count_positions_from(pending_insert_file::earliest_time(_positions)));
     insert_pieces(_positions, 0);
     boost::filesystem::remove(m_persistent_data_file);
 }

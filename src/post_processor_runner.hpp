@@ -27,8 +27,8 @@ namespace zav {
 // Windows never reach past the database server's present minus
 // _max_lateness: rows dated in the future wait until their time has come,
 // and rows that arrive up to _max_lateness late are processed in order.
-// Rows that arrive later than that, after their time was written, are
-// counted and reported, as are rows dated far in the future and rows whose
+// Rows that arrive later than that, after a window has read their time,
+// are counted and reported, as are rows dated far in the future and rows whose
 // time is invalid.
 //
 // _database, _logger and _signals must outlive the runner. Single-threaded:

@@ -40,13 +40,12 @@ pending_write read(std::istream& _is)
 
 }  // namespace
 
-void save(const std::string& _path, const pending_write& _write)
+void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before)
 {
-    if (!_write.rows_before) throw std::logic_error("a pending write is saved with its row count");
     libs::core::write_file_atomically(_path, [&](std::ostream& _os) {
         binary_records::write_header(_os, magic, version);
-        binary_records::write_i64(_os, *_write.rows_before);
-        binary_records::write_positions(_os, _write.positions);
+        binary_records::write_i64(_os, _rows_before);
+        binary_records::write_positions(_os, _positions);
     });
 }
 

@@ -22,10 +22,11 @@ struct pending_write
 };
 
 // Replaces the file at _path atomically (temporary file, fsync, rename,
-// directory fsync) with the binary record of _write: after a crash it holds
-// either the previous or the new write, complete. Throws when the file
-// cannot be written; the old file then stays.
-void save(const std::string& _path, const pending_write& _write);
+// directory fsync) with the binary record of the write of _positions, with
+// _rows_before as in pending_write: after a crash it holds either the
+// previous or the new write, complete. Throws when the file cannot be
+// written; the old file then stays. The batch is not copied.
+void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before);
 
 // The write recorded at _path, in the binary format or the text archive of
 // earlier versions (a batch alone); none when the file does not exist. A file

@@ -379,7 +379,7 @@ TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)
 
     // The presence test of recovery compares the escaped uid: recovering the
     // same batch inserts nothing.
-    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    zav::pending_insert_file::save(pending_file(), positions, 0);
     store->recover_if_failed();
     EXPECT_EQ(stored_positions().size(), positions.size());
 }
@@ -408,10 +408,10 @@ TEST_F(DatabaseImplTest, RecoveryIsExactWithDuplicatesAnyPieceSizeAndTheOldFileF
     for (auto [written, piece_size] : {std::pair{6, 5}, {4, 1000}, {0, 3}, {12, 2}}) {
         m_sql->execute("TRUNCATE TABLE positions");
         make_store(1000)->write_positions({earlier});
-        zav::pending_insert_file::save(pending_file(), {batch, 1});
+        zav::pending_insert_file::save(pending_file(), batch, 1);
         if (written > 0) make_store(1000)->write_positions({batch.begin(), batch.begin() + written});
         boost::filesystem::remove(pending_file());
-        zav::pending_insert_file::save(pending_file(), {batch, 1});
+        zav::pending_insert_file::save(pending_file(), batch, 1);
         make_store(piece_size)->recover_if_failed();
         EXPECT_EQ(sorted(stored_positions()), expected)
             << written << " rows written, piece size " << piece_size;
@@ -435,7 +435,7 @@ TEST_F(DatabaseImplTest, RecoveryIsExactWithDuplicatesAnyPieceSizeAndTheOldFileF
     // writer lease, one SELECT ... FOR UPDATE per recovery.
     const long long selects_before = server_count("Com_select");
     make_store()->recover_if_failed();
-    zav::pending_insert_file::save(pending_file(), {{}, 0});
+    zav::pending_insert_file::save(pending_file(), {}, 0);
     make_store()->recover_if_failed();
     EXPECT_EQ(server_count("Com_select") - selects_before, 2);
     EXPECT_FALSE(boost::filesystem::exists(pending_file()));
@@ -449,7 +449,7 @@ TEST_F(DatabaseImplTest, RecoveryStopsWhenPositionsDoesNotFitThePendingWrite)
     // Recorded as if positions had been empty from the batch's time on: the
     // table now holds five rows of it, and five more from another writer.
     store->write_positions(five_positions());
-    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    zav::pending_insert_file::save(pending_file(), positions, 0);
     trackmend_test::stderr_capture quiet;
     EXPECT_THROW(store->recover_if_failed(), zav::inconsistent_state_error);
     EXPECT_TRUE(boost::filesystem::exists(pending_file())) << "kept for the operator";
@@ -458,7 +458,7 @@ TEST_F(DatabaseImplTest, RecoveryStopsWhenPositionsDoesNotFitThePendingWrite)
     // A count that fits while the prefix is not what positions holds.
     m_sql->execute("TRUNCATE TABLE positions");
     store->write_positions({pos("X", ms(noon + 1000), 1, 1)});
-    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    zav::pending_insert_file::save(pending_file(), positions, 0);
     EXPECT_THROW(store->recover_if_failed(), zav::inconsistent_state_error);
 }
 

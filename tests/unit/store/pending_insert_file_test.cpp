@@ -66,13 +66,13 @@ TEST_F(PendingInsertFileTest, RoundTripsAWriteAndReadsAMissingFileAsNone)
     full.project_uid = std::string("p\n\"\\\0x", 6);
     full.inactive = -1;
     const pending_write write{{full, pos("T1", ms(1500), 10, 20)}, 123456789012LL};
-    zav::pending_insert_file::save(m_path, write);
+    zav::pending_insert_file::save(m_path, write.positions, *write.rows_before);
     const auto loaded = zav::pending_insert_file::load(m_path);
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->positions, write.positions);
     EXPECT_EQ(loaded->rows_before.value_or(-1), 123456789012LL);
 
-    zav::pending_insert_file::save(m_path, {{}, 0});
+    zav::pending_insert_file::save(m_path, {}, 0);
     EXPECT_TRUE(zav::pending_insert_file::load(m_path)->positions.empty())
         << "a second save replaces the first";
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 1) << "no temporary file left";
@@ -82,7 +82,7 @@ TEST_F(PendingInsertFileTest, RoundTripsAWriteAndReadsAMissingFileAsNone)
 TEST_F(PendingInsertFileTest, BothFileFormatsArePinned)
 {
     // The binary record: magic, version 1, rows before, count, positions.
-    zav::pending_insert_file::save(m_path, {pinned_batch(), 5});
+    zav::pending_insert_file::save(m_path, pinned_batch(), 5);
     EXPECT_EQ(hex(trackmend_test::read_file(m_path)),
               "544d5057"
               "01000000"
@@ -124,7 +124,7 @@ TEST_F(PendingInsertFileTest, BothFileFormatsArePinned)
 
 TEST_F(PendingInsertFileTest, AnUnreadableFileIsDeletedAndReported)
 {
-    zav::pending_insert_file::save(m_path, {pinned_batch(), 5});
+    zav::pending_insert_file::save(m_path, pinned_batch(), 5);
     const std::string good = trackmend_test::read_file(m_path);
     for (const std::string content :
          {std::string("not an archive"), std::string(),
@@ -146,13 +146,13 @@ TEST_F(PendingInsertFileTest, KillDuringAWriteLeavesTheOldOrTheNewCompleteFile)
         p.x = 2;
         batches[1].push_back(p);
     }
-    zav::pending_insert_file::save(m_path, {batches[0], 0});
+    zav::pending_insert_file::save(m_path, batches[0], 0);
 
     for (int round = 0; round < 12; ++round) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0)
-            for (;;) zav::pending_insert_file::save(m_path, {batches[(round + 1) % 2], 0});
+            for (;;) zav::pending_insert_file::save(m_path, batches[(round + 1) % 2], 0);
         // Different moments of the write cycle in different rounds.
         ::usleep(static_cast<useconds_t>(20000 + round * 7919));
         ::kill(child, SIGKILL);
