@@ -404,14 +404,15 @@ TEST_F(daemon_test, catch_up_equals_batch_mode_and_survives_crashes_and_database
     ASSERT_FALSE(reference.empty());
 
     // kill -9 at random moments, inserts included, and restart, until the
-    // catch-up is complete, at most 30 times.
+    // catch-up is complete, at most 30 times. The moments are early enough
+    // that a catch-up of a second or two is still cut several times.
     fresh_state();
     std::mt19937 random(42);
     int kills = 0;
     for (; kills < 30 && newest_ms() < reference_newest; ++kills) {
         const auto d = start_daemon(config);
         std::this_thread::sleep_for(
-            std::chrono::milliseconds(std::uniform_int_distribution<>(100, 700)(random)));
+            std::chrono::milliseconds(std::uniform_int_distribution<>(50, 400)(random)));
         ASSERT_EQ(stop(d, SIGKILL), 128 + SIGKILL);
     }
     EXPECT_GE(kills, 3) << "the catch-up is too short to be interrupted";
