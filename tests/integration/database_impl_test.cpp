@@ -470,7 +470,7 @@ TEST_F(DatabaseImplTest, AnInterruptedWriteIsDroppedOnlyWhenAnotherDaemonHeldThe
     // twice: it is dropped, nothing is stopped.
     const auto positions = five_positions();
     make_store()->recover_if_failed();
-    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    zav::pending_insert_file::save(pending_file(), positions, 0);
     const auto other_dir = m_dir / "other";
     boost::filesystem::create_directories(other_dir);
     {
@@ -486,7 +486,7 @@ TEST_F(DatabaseImplTest, AnInterruptedWriteIsDroppedOnlyWhenAnotherDaemonHeldThe
 
     // The same table without a take-over in between does not fit the
     // recorded count: the daemon stops.
-    zav::pending_insert_file::save(pending_file(), {positions, 0});
+    zav::pending_insert_file::save(pending_file(), positions, 0);
     trackmend_test::stderr_capture quiet;
     EXPECT_THROW(make_store()->recover_if_failed(), zav::inconsistent_state_error);
 }
