@@ -39,8 +39,8 @@ status=0
 for trace in "$data"/*.csv; do
   for p in 1 7 1000 100000; do compare "$trace" "$p" "$(basename "$trace")"; done
 done
-for spec in "10 5" "1000 5" "10000 4"; do
-  read -r tags rate <<<"$spec"
+for group in "10 5" "1000 5" "10000 4"; do
+  read -r tags rate <<<"$group"
   for n in "$small" "$lines"; do
     input=$work/in-$tags-$n.csv
     [ -s "$input" ] || "$generator" --tags "$tags" --rate "$rate" --seed 1 --lines "$n" --out "$input"
