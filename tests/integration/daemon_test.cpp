@@ -706,9 +706,12 @@ TEST_F(daemon_test, a_caught_up_daemon_sends_a_handful_of_statements_per_tick)
     EXPECT_EQ(stop(d), 0);
     // Measured: 4 and 13 (the server's time, the newest written time, the
     // productive window, the row count, BEGIN, the insert, COMMIT, four
-    // doubling windows up to the present, the late-arrival count).
-    EXPECT_LE(quiet, 6) << log(d);
-    EXPECT_LE(live, 16) << log(d);
+    // doubling windows up to the present, the late-arrival count), plus the
+    // writer lease's fence per piece and its renewal every third of the lease;
+    // a slow build (sanitizers) sees a tick more or less per interval. What
+    // must never come back is a hundred window queries per tick.
+    EXPECT_LE(quiet, 8) << log(d);
+    EXPECT_LE(live, 22) << log(d);
 }
 
 }  // namespace
