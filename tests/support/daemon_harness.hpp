@@ -60,20 +60,35 @@ public:
     // times CAST to text).
     std::string query(const std::string& _query) const;
 
-    // Loads a generated recording (tools/generate_positions arguments) into
-    // positions_raw and returns the same rows as a batch input file.
+    // Raw rows as the generator's raw-tsv lines: trackable_id, uid, mac, ts,
+    // x, y, z, area, project, inactive, type, tab-separated, "\N" for NULL.
+    // A generated recording (tools/generate_positions arguments):
+    std::vector<std::string> generate(const std::string& _arguments) const;
+    void insert_raw_lines(const std::vector<std::string>& _lines) const;
+    // Every raw row matching _where, in time order.
+    std::vector<std::string> raw_lines(const std::string& _where = "1") const;
+    // The same rows as a batch input file (heartbeats included: batch mode
+    // skips every kind but "UWB", as the daemon skips 'HB').
+    std::filesystem::path batch_input(const std::vector<std::string>& _lines) const;
+    // Loads a generated recording into positions_raw and returns the same
+    // rows as a batch input file.
     std::filesystem::path load_recording(const std::string& _arguments) const;
+    // Rows of _tags tags named _prefix0, _prefix1, ... dated _offset_ms from
+    // the server's present, as a live producer writes them.
+    void insert_live(int _tags, long long _offset_ms, const std::string& _prefix = "L") const;
+    long long server_now_ms() const;
     // What batch mode makes of a batch input file.
     std::vector<position_row> batch_rows(const std::filesystem::path& _input) const;
     std::vector<position_row> written_rows() const;
     long long newest_ms(const std::string& _table = "positions") const;
 
     // A configuration file: _dw_keys is the inside of the "dw" object without
-    // user, password and database (for example "\"hosts\": [...]").
+    // user, password and database (for example "\"hosts\": [...]");
+    // _system_keys are further members of "system", each with a leading ", ".
     std::filesystem::path write_config(const std::string& _name, const std::string& _dw_keys,
                                        const std::filesystem::path& _state_dir,
                                        const std::filesystem::path& _pid_file, int _select_duration_sec,
-                                       int _insert_piece_size) const;
+                                       int _insert_piece_size, const std::string& _system_keys = "") const;
 
     // Starts the daemon with its output in daemon<n>.log; returns n.
     std::size_t start_daemon(const std::filesystem::path& _config);
@@ -91,15 +106,16 @@ public:
     // three seconds.
     bool wait_until_caught_up(const std::filesystem::path& _state_dir, std::chrono::seconds _timeout) const;
 
-    // Counts of rows written twice, rows batch mode does not give, and batch
-    // rows up to 4 s before the newest written time that are missing; the
-    // first few of each are reported as test failures.
+    // Counts of rows written more often than batch mode gives them, rows
+    // batch mode does not give, and batch rows up to 4 s before the newest
+    // written time that are missing; the first few of each, and a summary
+    // when any is not zero, are reported as test failures.
     struct comparison
     {
         int twice = 0, foreign = 0, missing = 0;
     };
-    static comparison compare_with_batch(const std::vector<position_row>& _written,
-                                         const std::vector<position_row>& _batch);
+    static comparison expect_batch_equivalent(const std::vector<position_row>& _written,
+                                              const std::vector<position_row>& _batch);
 
 private:
     std::filesystem::path m_dir;
