@@ -37,11 +37,16 @@ application::application(events_loop& _events_loop, events_loop::signals_handle&
     m_database = std::make_unique<database_impl>(
         nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
         _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration);
+    // It never writes, so it never takes the writer lease.
+    m_window_reader = std::make_unique<database_impl>(
+        nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
+        _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration);
     m_runner = std::make_unique<post_processor_runner>(
         *m_database, _logger, _signals, _config.system.persistent_data_dir,
         std::chrono::seconds(_config.system.select_duration_sec),
         std::chrono::seconds(_config.system.max_lateness_sec));
     m_runner->set_observer(m_reporter.get());
+    m_runner->set_window_reader(m_window_reader.get());
 
     m_main_timer = _events_loop.create_periodic_timer(
         std::chrono::seconds(_config.system.timer_period_sec), "main_timer",

@@ -51,6 +51,9 @@ private:
     backlog_source::ptr m_backlog;
     std::unique_ptr<progress_reporter> m_reporter;
     std::unique_ptr<database> m_database;
+    // Reads the windows on a connection of its own, so that the next window
+    // is read while the last one is written.
+    std::unique_ptr<database> m_window_reader;
     std::unique_ptr<post_processor_runner> m_runner;
     logger& m_logger;
     // Stopped when the state files contradict the database.

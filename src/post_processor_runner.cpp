@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/exception.hpp"
+#include "core/scope_guard.hpp"
 #include "daemon/context_file.hpp"
 #include "daemon/resume_without_context.hpp"
 #include "store/inconsistent_state_error.hpp"
@@ -65,6 +66,9 @@ post_processor_runner::post_processor_runner(database& _database, logger& _logge
 
 void post_processor_runner::run()
 {
+    // No read ahead outlives the run: it refers to the saved contexts, and
+    // the next run starts from what positions says.
+    const auto join = libs::core::make_scope_guard([this] { join_read_ahead(); });
     const timestamp server_now = m_database.get_server_time();
     // Nothing later is read: the newest written time never runs ahead of
     // the present, whatever the producers' clocks say.
@@ -100,6 +104,8 @@ bool post_processor_runner::start_before_first_raw_position()
 bool post_processor_runner::move_one_piece(timestamp _limit)
 {
     auto trace = m_logger.enter_function(CORE_SOURCE_LOCATION);
+    // The read ahead uses the saved contexts: nothing below runs beside it.
+    auto ahead = join_read_ahead();
     const timestamp last = m_last_inserted_positon_ts.value();
 
     m_logger.debug("Last inserted pos: %1%") % to_log_string(last);
@@ -115,22 +121,20 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // state was lost) the carry-over is rebuilt from earlier raw rows.
     const bool with_context = m_saved_contexts.count(last) != 0;
     const auto look_back = with_context ? std::chrono::seconds(0) : resume_look_back;
-    auto raw_positions = m_database.get_raw_positions(last - look_back, duration + look_back);
-    if (raw_positions.empty()) {
+    const timestamp from = last - look_back;
+    auto window = take_rows(ahead, from, duration + look_back);
+    if (!window)
+        window = read_window(from, duration + look_back, with_context ? &m_saved_contexts[last] : nullptr);
+    if (window->read_times.empty()) {
         m_logger.debug("No positions found");
         return adjust_select_duration(_limit, true);
     }
-    m_logger.debug("First ts in piece: %1%") % to_log_string(raw_positions.front().ts);
+    m_logger.debug("First ts in piece: %1%") % to_log_string(window->read_times.front());
 
-    const auto raw_rows = raw_positions.size();
-    // In time order (the store's contract), for the late-arrival count.
-    std::vector<timestamp> read_times;
-    read_times.reserve(raw_positions.size());
-    for (const auto& p : raw_positions) read_times.push_back(p.ts);
+    const auto raw_rows = window->read_times.size();
     auto result = [&] {
-        if (with_context)
-            return positions_post_processor::process_positions(m_saved_contexts[last],
-                                                               std::move(raw_positions));
+        if (window->processed) return std::move(*window->processed);
+        const auto& raw_positions = window->raw;
         if (m_rebuild_reported_for != last)
             m_logger.info("No carry-over for %1%: rebuilding it from the raw rows of the %2% s before") %
                 to_log_string(last) % resume_look_back.count();
@@ -167,6 +171,11 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
 
     m_select_duration = m_default_select_duration;
     m_last_inserted_positon_ts = new_last;
+    const bool more = new_last + m_select_duration < _limit;
+    // The next window, which starts where this piece ends and whose context
+    // was just saved, is read and processed while this piece is written: the
+    // daemon and the server no longer take turns.
+    if (more && m_reader) start_read_ahead(new_last, m_select_duration, m_saved_contexts.at(new_last));
     m_database.write_positions(result.processed_positions);
     if (m_observer) m_observer->piece_moved({raw_rows, result.processed_positions.size(), new_last});
 
@@ -174,12 +183,57 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // kept only while they join up, so that a re-read range never counts
     // twice.
     // Rows of a look-back before `last` are not part of it.
+    const auto& read_times = window->read_times;
     const auto read = std::upper_bound(read_times.begin(), read_times.end(), new_last) -
                       std::upper_bound(read_times.begin(), read_times.end(), last);
     if (!m_written_ranges.empty() && m_written_ranges.back().until != last) m_written_ranges.clear();
     m_written_ranges.push_back({last, new_last, read});
 
-    return new_last + m_select_duration < _limit;
+    return more;
+}
+
+post_processor_runner::window_rows post_processor_runner::read_window(
+    timestamp _from, std::chrono::seconds _duration,
+    const positions_post_processor::additional_data* _context) const
+{
+    window_rows window;
+    window.raw = (m_reader ? *m_reader : m_database).get_raw_positions(_from, _duration);
+    // In time order (the store's contract), for the late-arrival count.
+    window.read_times.reserve(window.raw.size());
+    for (const auto& p : window.raw) window.read_times.push_back(p.ts);
+    if (_context && !window.raw.empty())
+        window.processed = positions_post_processor::process_positions(*_context, std::move(window.raw));
+    return window;
+}
+
+void post_processor_runner::start_read_ahead(timestamp _from, std::chrono::seconds _duration,
+                                             const positions_post_processor::additional_data& _context)
+{
+    m_read_ahead =
+        read_ahead{_from, _duration, std::async(std::launch::async, [this, _from, _duration, &_context] {
+                       return read_window(_from, _duration, &_context);
+                   })};
+}
+
+boost::optional<post_processor_runner::read_ahead> post_processor_runner::join_read_ahead()
+{
+    auto ahead = std::exchange(m_read_ahead, boost::none);
+    if (ahead) ahead->rows.wait();
+    return ahead;
+}
+
+boost::optional<post_processor_runner::window_rows> post_processor_runner::take_rows(
+    boost::optional<read_ahead>& _ahead, timestamp _from, std::chrono::seconds _duration) const
+{
+    if (!_ahead || _ahead->from != _from || _ahead->duration != _duration) return boost::none;
+    try {
+        return _ahead->rows.get();
+    } catch (const std::exception& e) {
+        // The reader reconnects at its next statement; should the window fail
+        // again, the run fails as any other read does.
+        m_logger.info("Reading the next window ahead failed, reading it again: %1%") % e.what();
+        return boost::none;
+    }
 }
 
 bool post_processor_runner::adjust_select_duration(timestamp _limit, bool _no_rows)

@@ -3,6 +3,7 @@
 #include <boost/optional.hpp>
 #include <chrono>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -31,8 +32,10 @@ namespace zav {
 // are counted and reported, as are rows dated far in the future and rows whose
 // time is invalid.
 //
-// _database, _logger and _signals must outlive the runner. Single-threaded:
-// construct it and call run() on the thread that runs the events loop.
+// _database, _logger and _signals must outlive the runner. Construct it and
+// call run() on the thread that runs the events loop; the only other thread
+// is the one of a window read ahead (see set_window_reader), which run()
+// joins before it returns.
 class post_processor_runner
 {
 public:
@@ -59,6 +62,14 @@ public:
 
     // Told after each written piece; null for none. Must outlive the runner.
     void set_observer(piece_observer* _observer) { m_observer = _observer; }
+    // Windows are read through _reader, a store on a connection of its own,
+    // and while a piece is written the next window is read and processed on
+    // a second thread; null: the store of the constructor reads them, after
+    // each write. Nothing durable happens on that thread: the next piece's
+    // context is saved only after the write has returned, and a read ahead
+    // that failed or no longer fits is dropped and the window read again.
+    // Must outlive the runner; the runner uses it from one thread at a time.
+    void set_window_reader(const database* _reader) { m_reader = _reader; }
 
 private:
     using additional_data_map = std::map<timestamp, positions_post_processor::additional_data>;
@@ -66,6 +77,38 @@ private:
     // One window, ending at _limit at the latest; true when the next piece
     // should follow at once.
     bool move_one_piece(timestamp _limit);
+
+    // The raw rows of one window, processed when the window had a context.
+    struct window_rows
+    {
+        // The time of every row read, in time order: how many were read and
+        // which ranges they cover.
+        std::vector<timestamp> read_times;
+        // The rows themselves when they still need processing.
+        positions_vector raw;
+        boost::optional<positions_post_processor::post_processing_result> processed;
+    };
+    // Reads (_from, _from + _duration] through the window reader, and
+    // processes the rows from *_context unless it is null. Touches no member:
+    // it runs on the read-ahead thread too.
+    window_rows read_window(timestamp _from, std::chrono::seconds _duration,
+                            const positions_post_processor::additional_data* _context) const;
+    // Starts reading and processing the window (_from, _from + _duration]
+    // from _context, which must stay unchanged until the read is joined.
+    void start_read_ahead(timestamp _from, std::chrono::seconds _duration,
+                          const positions_post_processor::additional_data& _context);
+    struct read_ahead
+    {
+        timestamp from;
+        std::chrono::seconds duration;
+        std::future<window_rows> rows;
+    };
+    // Waits for the window read ahead, if any, and hands it over.
+    boost::optional<read_ahead> join_read_ahead();
+    // The rows of a joined read ahead when it read (_from, _from + _duration]
+    // without a failure, else none (a failure logged).
+    boost::optional<window_rows> take_rows(boost::optional<read_ahead>& _ahead, timestamp _from,
+                                           std::chrono::seconds _duration) const;
     // Window adaptation after a piece that produced nothing (_no_rows: the
     // window held no raw row at all); true when another attempt should
     // follow at once. The window never grows past _limit.
@@ -111,6 +154,9 @@ private:
     // that windows growing from one point report it once.
     boost::optional<timestamp> m_rebuild_reported_for;
     piece_observer* m_observer = nullptr;
+    const database* m_reader = nullptr;
+    // The window being read ahead while the last piece is written.
+    boost::optional<read_ahead> m_read_ahead;
 };
 
 }  // namespace zav
