@@ -199,7 +199,7 @@ positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::
 {
     return with_located_errors(CORE_SOURCE_LOCATION, [&] {
         const timestamp until = _from + std::chrono::milliseconds(_duration);
-        auto reused = m_raw_tail.reuse(_from, until);
+        auto reused = m_raw_tail.take(_from, until);
         mariadb::result_set_ref rows;
         try {
             rows = m_connection->query(raw_window_query(reused.read_after, until, m_ts_index_hint));

@@ -132,8 +132,7 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     m_logger.debug("First ts in piece: %1%") % to_log_string(window->read_times.front());
 
     const auto raw_rows = window->read_times.size();
-    auto result = [&] {
-        if (window->processed) return std::move(*window->processed);
+    if (!window->processed) {
         const auto& raw_positions = window->raw;
         if (m_rebuild_reported_for != last)
             m_logger.info("No carry-over for %1%: rebuilding it from the raw rows of the %2% s before") %
@@ -142,18 +141,19 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
         auto rebuilt = positions_post_processor::process_positions({}, raw_positions);
         // Gap fills up to `last` are in positions when the writer before had
         // written part of the batch that closed their gap.
-        auto unwritten = positions_not_yet_written(rebuilt.processed_positions, raw_positions, last);
-        std::erase_if(unwritten,
+        window->processed_positions =
+            positions_not_yet_written(rebuilt.processed_positions, raw_positions, last);
+        std::erase_if(window->processed_positions,
                       [&](const position& _p) { return !(last < _p.ts) && m_database.has_position(_p); });
-        rebuilt.processed_positions = std::move(unwritten);
-        return rebuilt;
-    }();
+        window->next_context = std::move(rebuilt.additional_data_);
+    }
+    const auto& processed_positions = window->processed_positions;
     // Gap fills before `last` alone do not move the window; they come again
     // with the next one.
-    if (result.processed_positions.empty() || !(last < result.processed_positions.back().ts))
+    if (processed_positions.empty() || !(last < processed_positions.back().ts))
         return adjust_select_duration(_limit, false);
 
-    const timestamp new_last = result.processed_positions.back().ts;
+    const timestamp new_last = processed_positions.back().ts;
     // The context this window started from is kept next to the new one: until
     // the piece is in positions, a restart resumes from `last` again and must
     // find its context. The new time is always later than `last`, since the
@@ -161,7 +161,7 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // Without a context of its own, `last` gets none: a restart rebuilds it
     // again rather than resume from an empty one.
     additional_data_map next_contexts;
-    next_contexts.emplace(new_last, std::move(result.additional_data_));
+    next_contexts.emplace(new_last, std::move(window->next_context));
     if (with_context) next_contexts.emplace(last, std::move(m_saved_contexts[last]));
     // Unknown until the save succeeds: a failed save leaves the old file,
     // which the next piece reads again.
@@ -176,8 +176,8 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // was just saved, is read and processed while this piece is written: the
     // daemon and the server no longer take turns.
     if (more && m_reader) start_read_ahead(new_last, m_select_duration, m_saved_contexts.at(new_last));
-    m_database.write_positions(result.processed_positions);
-    if (m_observer) m_observer->piece_moved({raw_rows, result.processed_positions.size(), new_last});
+    m_database.write_positions(processed_positions);
+    if (m_observer) m_observer->piece_moved({raw_rows, processed_positions.size(), new_last});
 
     // The window read every raw row of (last, new_last] there was; ranges are
     // kept only while they join up, so that a re-read range never counts
@@ -201,8 +201,12 @@ post_processor_runner::window_rows post_processor_runner::read_window(
     // In time order (the store's contract), for the late-arrival count.
     window.read_times.reserve(window.raw.size());
     for (const auto& p : window.raw) window.read_times.push_back(p.ts);
-    if (_context && !window.raw.empty())
-        window.processed = positions_post_processor::process_positions(*_context, std::move(window.raw));
+    if (_context && !window.raw.empty()) {
+        auto result = positions_post_processor::process_positions(*_context, std::move(window.raw));
+        window.processed = true;
+        window.processed_positions = std::move(result.processed_positions);
+        window.next_context = std::move(result.additional_data_);
+    }
     return window;
 }
 

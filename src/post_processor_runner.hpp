@@ -86,7 +86,11 @@ private:
         std::vector<timestamp> read_times;
         // The rows themselves when they still need processing.
         positions_vector raw;
-        boost::optional<positions_post_processor::post_processing_result> processed;
+        // Once processed: the positions to write and the carry-over after
+        // them (held apart, as post_processing_result is copied, not moved).
+        bool processed = false;
+        positions_vector processed_positions;
+        positions_post_processor::additional_data next_context;
     };
     // Reads (_from, _from + _duration] through the window reader, and
     // processes the rows from *_context unless it is null. Touches no member:

@@ -1,6 +1,7 @@
 #include "store/raw_window_tail.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace zav {
 
@@ -14,11 +15,12 @@ positions_vector::const_iterator first_after(const positions_vector& _rows, time
 
 }  // namespace
 
-raw_window_tail::reusable_rows raw_window_tail::reuse(timestamp _from, timestamp _until) const
+raw_window_tail::reusable_rows raw_window_tail::take(timestamp _from, timestamp _until)
 {
-    if (!m_kept || m_kept->after > _from || _from >= m_kept->until || m_kept->until > _until)
-        return {{}, _from};
-    return {positions_vector(first_after(m_kept->rows, _from), m_kept->rows.end()), m_kept->until};
+    auto kept = std::exchange(m_kept, boost::none);
+    if (!kept || kept->after > _from || _from >= kept->until || kept->until > _until) return {{}, _from};
+    kept->rows.erase(kept->rows.begin(), first_after(kept->rows, _from));
+    return {std::move(kept->rows), kept->until};
 }
 
 void raw_window_tail::keep(timestamp _from, timestamp _until, const positions_vector& _rows,

@@ -22,13 +22,15 @@ public:
     // later than _from, in time order, and the time after which the server
     // must still be read (_from itself when nothing is reusable: a window
     // that starts before the kept range or at or after its end, or that
-    // ends before it).
+    // ends before it). The rows are handed over, not copied: until keep()
+    // is called again nothing is kept, so a window whose read fails after
+    // this is read whole the next time.
     struct reusable_rows
     {
         positions_vector rows;
         timestamp read_after;
     };
-    reusable_rows reuse(timestamp _from, timestamp _until) const;
+    reusable_rows take(timestamp _from, timestamp _until);
     // Keeps the rows of the window (_from, _until], in time order and
     // untrimmed, that lie in the last _span of it.
     void keep(timestamp _from, timestamp _until, const positions_vector& _rows,

@@ -70,7 +70,8 @@ public:
     }
     positions_vector get_raw_positions(timestamp _from, std::chrono::seconds _duration) const override
     {
-        ++m_window_queries;
+        if (m_failing_window_reads.count(++m_window_queries))
+            throw std::runtime_error("read failed on purpose");
         positions_vector window;
         for (const auto& p : m_raw)
             if (p.ts > _from && p.ts <= _from + _duration) window.push_back(p);
@@ -123,6 +124,8 @@ public:
     positions_vector m_written;
     int m_recover_calls = 0;
     mutable int m_window_queries = 0;
+    // Window reads (counted from 1) that throw.
+    std::set<int> m_failing_window_reads;
     positions_vector m_pending;
     bool m_fail_next_write = false;
     bool m_crash_inside_next_write = false;
@@ -267,6 +270,42 @@ TEST_F(post_processor_runner_test, restarts_and_failed_writes_change_nothing)
     EXPECT_THROW(runner.run(), std::runtime_error);
     runner.run();
     expect_matches_reference(same.m_written, reference, "runner after a failed write");
+}
+
+TEST_F(post_processor_runner_test, windows_read_ahead_change_nothing_when_reads_or_writes_fail)
+{
+    const auto raw = generate_raw(13);
+    const auto reference = process_at_once(raw);
+
+    // Every window comes from the reader, the next one read while the last
+    // piece is written. Writes fail or crash as in the restart test above,
+    // with a read ahead running meanwhile; reads ahead fail too, alone (the
+    // window is read again) or with the read again (the run fails).
+    memory_database db({});
+    memory_database reader({});
+    reader.m_failing_window_reads = {2, 5, 6, 9, 14};
+    int failed_runs = 0;
+    const std::size_t phases = 6;
+    for (std::size_t phase = 1; phase <= phases; ++phase) {
+        db.m_raw.assign(raw.begin(), raw.begin() + raw.size() * phase / phases);
+        reader.m_raw = db.m_raw;
+        if (phase % 3 == 1) db.m_fail_next_write = true;
+        if (phase % 3 == 2) db.m_crash_inside_next_write = true;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            auto runner = make_runner(db, 5);
+            runner.set_window_reader(&reader);
+            try {
+                runner.run();
+                break;
+            } catch (const std::runtime_error&) {
+                ++failed_runs;
+            }
+        }
+    }
+    expect_matches_reference(db.m_written, reference, "windows read ahead");
+    EXPECT_EQ(db.m_window_queries, 0) << "the writing store reads no window";
+    EXPECT_GT(reader.m_window_queries, 30);
+    EXPECT_GE(failed_runs, 5) << "4 failed writes, 1 failed read again";
 }
 
 TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)
