@@ -41,7 +41,9 @@ namespace zav {
 // each piece's transaction also checks the lease (the fence).
 //
 // Every database failure is thrown as zav::libs::core::exception located at
-// the store operation that caught it. Single-threaded.
+// the store operation that caught it. Not thread-safe: one thread at a time
+// (the daemon reads windows through a second store, on a connection of its
+// own, on another thread).
 class database_impl : public database
 {
 public:
