@@ -50,14 +50,13 @@ void report(const std::string& _message) { std::cerr << "trackmend: " << _messag
 // The newest of the held-back and the newly read positions (the first of
 // them, as a search from the held-back ones on finds it), advanced far enough
 // that a piece ending with it processes everything else.
-position make_flush_position(const stream_smoother& _smoother, const positions_vector& _read)
+position_record make_flush_record(const stream_smoother& _smoother, const std::vector<position_record>& _read)
 {
-    const position held_back = _smoother.held_back_count() > 0 ? _smoother.newest_held_back() : position{};
-    const position* newest = _smoother.held_back_count() > 0 ? &held_back : nullptr;
-    for (const position& p : _read)
-        if (newest == nullptr || newest->ts < p.ts) newest = &p;
-    position flush = *newest;
-    flush.ts += flush_advance;
+    const position_record* newest = _smoother.held_back_count() > 0 ? &_smoother.newest_held_back() : nullptr;
+    for (const position_record& r : _read)
+        if (newest == nullptr || newest->ts < r.ts) newest = &r;
+    position_record flush = *newest;
+    flush.ts += flush_advance.count();
     return flush;
 }
 
@@ -99,13 +98,13 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         bool flushed = false;
         for (;;) {
             m_positions.clear();
-            if (!get_positions_from_file(_piece_size, infile)) return false;
+            if (!get_positions_from_file(_piece_size, infile, smoother.strings())) return false;
             parsed += m_positions.size();
             if (infile.at_end()) {
                 // The flush runs once, after the last line was read; the piece
                 // it ends holds back only the flush position.
                 if (flushed || (m_positions.empty() && smoother.held_back_count() == 0)) break;
-                m_positions.push_back(make_flush_position(smoother, m_positions));
+                m_positions.push_back(make_flush_record(smoother, m_positions));
                 flushed = true;
             }
             m_positions = smoother.push_records(std::move(m_positions), write);
@@ -135,7 +134,8 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
     return true;
 }
 
-bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _input_positions_file)
+bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _input_positions_file,
+                                              record_strings& _strings)
 {
     try {
         // Room for the whole piece and the flush position at once: grown by
@@ -148,7 +148,7 @@ bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _inp
         for (int added = 0; added < _amount;) {
             const auto line = _input_positions_file.next_line();
             if (!line) break;
-            if (append_csv_position(*line, m_positions)) ++added;
+            if (append_csv_record(*line, _strings, m_positions)) ++added;
         }
         return true;
     } catch (const std::exception& e) {

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "batch/csv_line_reader.hpp"
+#include "pipeline/position_record.hpp"
 #include "position.hpp"
 
 #include <string>
+#include <vector>
 
 namespace zav {
 
@@ -27,12 +29,14 @@ public:
     bool run(const std::string& _input_positions_file, const std::string& _output_positions_file,
              bool _save_input_files, int _piece_size);
 
-    // Appends up to _amount newly read valid positions to m_positions;
+    // Appends up to _amount newly read valid positions to m_positions, their
+    // texts numbered in _strings;
     // malformed lines are skipped and do not count. Stops before reading a
     // further line once _amount positions were added, so every line is read
     // once over the whole run. False, with the reason on standard error, when
     // reading failed.
-    bool get_positions_from_file(int _amount, csv_line_reader& _input_positions_file);
+    bool get_positions_from_file(int _amount, csv_line_reader& _input_positions_file,
+                                 record_strings& _strings);
 
     // Parses an input time text; throws std::logic_error
     // (timestamp: "<text>" is invalid!) when it does not parse.
@@ -40,7 +44,7 @@ public:
 
 private:
     // The newly read positions of the current piece.
-    positions_vector m_positions;
+    std::vector<position_record> m_positions;
 };
 
 }  // namespace zav

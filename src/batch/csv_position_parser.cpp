@@ -9,6 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -266,7 +267,24 @@ std::optional<timestamp> parse_csv_timestamp(std::string_view _text)
     return parse_time_fields(*year, *month, *day, *hour, *minute, *seconds);
 }
 
-bool append_csv_position(std::string_view _line, positions_vector& _positions)
+namespace {
+
+// What a line that is not skipped holds: its texts as views into the line,
+// its numbers parsed.
+struct parsed_line
+{
+    std::string_view uid;
+    std::string_view mac_address;
+    std::string_view area_uid;
+    std::string_view project_uid;
+    timestamp ts;
+    boost::optional<int> x;
+    boost::optional<int> y;
+    boost::optional<int> z;
+    boost::optional<int> inactive;
+};
+
+bool parse_line(std::string_view _line, parsed_line& _out)
 {
     // Files written on Windows end their lines with CR LF; the CR would glue
     // onto the last field and make every null marker there unreadable.
@@ -283,20 +301,58 @@ bool append_csv_position(std::string_view _line, positions_vector& _positions)
     const auto z = parse_optional_number(f[11]);
     const auto inactive = parse_optional_number(f[14]);
     if (!ts || !x || !y || !z || !inactive) return false;
+    _out.uid = f[0];
+    _out.mac_address = f[1];
+    _out.area_uid = f[12];
+    _out.project_uid = f[13];
+    _out.ts = *ts;
+    _out.x = *x;
+    _out.y = *y;
+    _out.z = *z;
+    _out.inactive = *inactive;
+    return true;
+}
 
+}  // namespace
+
+bool append_csv_position(std::string_view _line, positions_vector& _positions)
+{
+    parsed_line l;
+    if (!parse_line(_line, l)) return false;
     // Built where it stays: a position moved into place costs a copy of
     // each of its strings.
     position& p = _positions.emplace_back();
-    p.trackable_uid.assign(f[0]);
-    p.mac_address.emplace(f[1]);
-    p.ts = *ts;
-    p.x = *x;
-    p.y = *y;
-    p.z = *z;
-    p.area_uid.emplace(f[12]);
-    p.project_uid.emplace(f[13]);
+    p.trackable_uid.assign(l.uid);
+    p.mac_address.emplace(l.mac_address);
+    p.ts = l.ts;
+    p.x = l.x;
+    p.y = l.y;
+    p.z = l.z;
+    p.area_uid.emplace(l.area_uid);
+    p.project_uid.emplace(l.project_uid);
     // Values outside 16 bits are outside the data of this format; they wrap.
-    if (*inactive) p.inactive = static_cast<short>(**inactive);
+    if (l.inactive) p.inactive = static_cast<short>(*l.inactive);
+    return true;
+}
+
+bool append_csv_record(std::string_view _line, record_strings& _strings,
+                       std::vector<position_record>& _records)
+{
+    parsed_line l;
+    if (!parse_line(_line, l)) return false;
+    position_record& r = _records.emplace_back();
+    r.ts = l.ts.get_time_since_epoch().count();
+    _strings.number_texts(r, l.uid, &l.mac_address, &l.area_uid, &l.project_uid);
+    const auto take = [&r](const boost::optional<int>& _value, auto& _field, std::uint8_t _flag) {
+        if (!_value) return;
+        _field = static_cast<std::remove_reference_t<decltype(_field)>>(*_value);
+        r.present |= _flag;
+    };
+    take(l.x, r.x, position_record::has_x);
+    take(l.y, r.y, position_record::has_y);
+    take(l.z, r.z, position_record::has_z);
+    // Values outside 16 bits wrap, as they do for a position.
+    take(l.inactive, r.inactive, position_record::has_inactive);
     return true;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "pipeline/position_record.hpp"
 #include "position.hpp"
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace zav {
 
@@ -36,5 +38,10 @@ std::optional<position> parse_csv_position(std::string_view _line);
 // The same, appended to _positions when the line is not skipped; true then.
 // The batch reader's way: the position is built in its final place.
 bool append_csv_position(std::string_view _line, positions_vector& _positions);
+
+// The same as a record, its texts numbered in _strings: no string is copied
+// for a text _strings knows already. Batch mode's way.
+bool append_csv_record(std::string_view _line, record_strings& _strings,
+                       std::vector<position_record>& _records);
 
 }  // namespace zav

@@ -5,8 +5,13 @@ namespace zav {
 position_record object_tracks::record_of(const position& _position)
 {
     const position_record record = m_strings.record_of(_position);
-    if (m_samples.size() < m_strings.size()) m_samples.resize(m_strings.size());
+    cover_strings();
     return record;
+}
+
+void object_tracks::cover_strings()
+{
+    if (m_samples.size() < m_strings.size()) m_samples.resize(m_strings.size());
 }
 
 const std::vector<track_sample>& object_tracks::samples(std::uint32_t _object) const

@@ -26,6 +26,10 @@ public:
     // The object of _uid, or position_record::absent.
     std::uint32_t find(std::string_view _uid) const { return m_strings.find(_uid); }
 
+    // Gives every text of strings() a list of samples, after texts were
+    // numbered there directly.
+    void cover_strings();
+
     // Objects are numbered below size().
     std::size_t size() const { return m_samples.size(); }
     std::vector<track_sample>& samples(std::uint32_t _object) { return m_samples[_object]; }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace zav {
 
@@ -78,19 +79,31 @@ std::uint32_t record_strings::number_of(std::string_view _text, std::uint32_t _g
     return number_of(_text);
 }
 
+void record_strings::number_texts(position_record& _record, std::string_view _uid,
+                                  const std::string_view* _mac_address, const std::string_view* _area_uid,
+                                  const std::string_view* _project_uid)
+{
+    _record.uid = number_of(_uid);
+    if (m_last_of_uid.size() <= _record.uid) m_last_of_uid.resize(_record.uid + 1);
+    last_texts& last = m_last_of_uid[_record.uid];
+    if (_mac_address) last.mac_address = _record.mac_address = number_of(*_mac_address, last.mac_address);
+    if (_area_uid) last.area_uid = _record.area_uid = number_of(*_area_uid, last.area_uid);
+    if (_project_uid) last.project_uid = _record.project_uid = number_of(*_project_uid, last.project_uid);
+}
+
 position_record record_strings::record_of(const position& _position)
 {
     position_record r;
     r.ts = _position.ts.get_time_since_epoch().count();
     r.trackable_id = _position.trackable_id;
-    r.uid = number_of(_position.trackable_uid);
-    if (m_last_of_uid.size() <= r.uid) m_last_of_uid.resize(r.uid + 1);
-    last_texts& last = m_last_of_uid[r.uid];
-    if (_position.mac_address)
-        last.mac_address = r.mac_address = number_of(*_position.mac_address, last.mac_address);
-    if (_position.area_uid) last.area_uid = r.area_uid = number_of(*_position.area_uid, last.area_uid);
-    if (_position.project_uid)
-        last.project_uid = r.project_uid = number_of(*_position.project_uid, last.project_uid);
+    const auto view = [](const boost::optional<std::string>& _text) {
+        return _text ? std::optional<std::string_view>(*_text) : std::nullopt;
+    };
+    const auto mac_address = view(_position.mac_address);
+    const auto area_uid = view(_position.area_uid);
+    const auto project_uid = view(_position.project_uid);
+    number_texts(r, _position.trackable_uid, mac_address ? &*mac_address : nullptr,
+                 area_uid ? &*area_uid : nullptr, project_uid ? &*project_uid : nullptr);
     if (_position.x) r.x = *_position.x, r.present |= position_record::has_x;
     if (_position.y) r.y = *_position.y, r.present |= position_record::has_y;
     if (_position.z) r.z = *_position.z, r.present |= position_record::has_z;

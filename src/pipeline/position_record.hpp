@@ -48,6 +48,11 @@ public:
     const std::string& text(std::uint32_t _number) const { return m_texts[_number]; }
 
     position_record record_of(const position& _position);
+    // Sets the text numbers of _record, adding the texts not known yet; a
+    // null text is absent. The MAC address, area and project are compared
+    // with those of the uid's last record before they are looked up.
+    void number_texts(position_record& _record, std::string_view _uid, const std::string_view* _mac_address,
+                      const std::string_view* _area_uid, const std::string_view* _project_uid);
     // Sets _out to the position _record stands for, reusing the capacity of
     // its strings.
     void fill(const position_record& _record, position& _out) const;

@@ -41,39 +41,55 @@ positions_vector stream_smoother::push(positions_vector _arrived, const sink& _s
 
 positions_vector stream_smoother::push_records(positions_vector _arrived, const record_sink& _sink)
 {
+    m_arrived.clear();
+    for (const position& p : _arrived) m_arrived.push_back(m_tracks.record_of(p));
+    _arrived.clear();
+    add(m_arrived);
+    process(_sink);
+    return _arrived;
+}
+
+std::vector<position_record> stream_smoother::push_records(std::vector<position_record> _arrived,
+                                                           const record_sink& _sink)
+{
+    m_tracks.cover_strings();
     add(_arrived);
     _arrived.clear();
-    if (m_pending.empty()) return _arrived;
+    process(_sink);
+    return _arrived;
+}
+
+void stream_smoother::process(const record_sink& _sink)
+{
+    if (m_pending.empty()) return;
     const std::int64_t oldest_held_back = m_pending.back().ts - hold_back_span.count();
     const auto count = static_cast<std::size_t>(
         std::partition_point(m_pending.begin(), m_pending.end(),
                              [&](const position_record& _r) { return _r.ts < oldest_held_back; }) -
         m_pending.begin());
-    if (count == 0) return _arrived;
+    if (count == 0) return;
     if (!m_index_valid) rebuild();
     filter(count);
     smooth_and_emit(count, _sink);
     carry(count);
-    return _arrived;
 }
 
-void stream_smoother::add(positions_vector& _arrived)
+void stream_smoother::add(std::vector<position_record>& _arrived)
 {
     if (_arrived.empty()) return;
     _arrived = sorted_by_time(std::move(_arrived));
-    const std::int64_t first = _arrived.front().ts.get_time_since_epoch().count();
+    const std::int64_t first = _arrived.front().ts;
     // The per-object samples may have lost what a position older than one
     // processed already would reach.
     if (m_processed_any && first < m_newest_processed) m_index_valid = false;
+    if (m_state.size() < m_tracks.size()) m_state.resize(m_tracks.size());
 
     if (m_pending.empty() || first >= m_pending.back().ts) {
-        for (const position& p : _arrived) {
-            const position_record r = m_tracks.record_of(p);
+        for (const position_record& r : _arrived) {
             if (r.has_coordinates() && m_index_valid)
                 m_tracks.samples(r.uid).push_back({r.ts, m_pending_first + m_pending.size(), r.x, r.y});
             m_pending.push_back(r);
         }
-        if (m_state.size() < m_tracks.size()) m_state.resize(m_tracks.size());
         return;
     }
 
@@ -82,13 +98,11 @@ void stream_smoother::add(positions_vector& _arrived)
     std::deque<position_record> merged;
     auto next = _arrived.begin();
     for (const position_record& r : m_pending) {
-        for (; next != _arrived.end() && next->ts.get_time_since_epoch().count() < r.ts; ++next)
-            merged.push_back(m_tracks.record_of(*next));
+        for (; next != _arrived.end() && next->ts < r.ts; ++next) merged.push_back(*next);
         merged.push_back(r);
     }
-    for (; next != _arrived.end(); ++next) merged.push_back(m_tracks.record_of(*next));
+    merged.insert(merged.end(), next, _arrived.end());
     m_pending = std::move(merged);
-    if (m_state.size() < m_tracks.size()) m_state.resize(m_tracks.size());
     m_index_valid = false;
 }
 
@@ -245,11 +259,11 @@ positions_vector stream_smoother::carried_raw() const { return positions_of(m_ra
 
 positions_vector stream_smoother::carried_filtered() const { return positions_of(m_filtered); }
 
-position stream_smoother::newest_held_back() const
+const position_record& stream_smoother::newest_held_back() const
 {
     const std::int64_t newest = m_pending.back().ts;
-    return m_tracks.strings().position_of(*std::partition_point(
-        m_pending.begin(), m_pending.end(), [&](const position_record& _r) { return _r.ts < newest; }));
+    return *std::partition_point(m_pending.begin(), m_pending.end(),
+                                 [&](const position_record& _r) { return _r.ts < newest; });
 }
 
 }  // namespace zav

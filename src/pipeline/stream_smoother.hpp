@@ -53,10 +53,16 @@ public:
     positions_vector push(positions_vector _arrived, const sink& _sink);
     // The same, handing out records: no position is rebuilt for them.
     positions_vector push_records(positions_vector _arrived, const record_sink& _sink);
+    // The same for records whose texts were numbered in strings(); returns
+    // the emptied buffer of _arrived.
+    std::vector<position_record> push_records(std::vector<position_record> _arrived,
+                                              const record_sink& _sink);
 
     // The texts of the records handed out; a text's number and its string
-    // stay valid for the smoother's lifetime.
+    // stay valid for the smoother's lifetime. Texts may be added to it, to
+    // number those of records handed to push_records().
     const record_strings& strings() const { return m_tracks.strings(); }
+    record_strings& strings() { return m_tracks.strings(); }
 
     // The state, as positions_post_processor::additional_data holds it.
     positions_vector held_back() const;
@@ -67,7 +73,7 @@ public:
     // Synthetic positions handed out so far.
     std::uint64_t synthetic_count() const { return m_synthetic; }
     // The first held-back position of the newest time; something must be held back.
-    position newest_held_back() const;
+    const position_record& newest_held_back() const;
 
 private:
     static constexpr std::uint64_t no_index = UINT64_MAX;
@@ -86,7 +92,8 @@ private:
         std::size_t processed = 0;
     };
 
-    void add(positions_vector& _arrived);
+    void add(std::vector<position_record>& _arrived);
+    void process(const record_sink& _sink);
     positions_vector positions_of(const std::deque<position_record>& _records) const;
     void rebuild();
     void filter(std::size_t _count);
@@ -116,6 +123,7 @@ private:
     std::uint64_t m_synthetic = 0;
 
     // Reused from call to call.
+    std::vector<position_record> m_arrived;
     std::vector<std::uint32_t> m_touched;
     std::vector<coordinates> m_medians;
     sliding_median m_median;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "pipeline/position_record.hpp"
 #include "position.hpp"
+
+#include <vector>
 
 namespace zav {
 
@@ -8,6 +11,7 @@ namespace zav {
 // an unstable sort may give. Moves no position when the list is in order
 // already, as a piece usually is.
 positions_vector sorted_by_time(positions_vector _positions);
+std::vector<position_record> sorted_by_time(std::vector<position_record> _records);
 
 // Visits the positions of two ranges, each ascending by time, ascending by
 // time; of equal times those of the first range come first.
