@@ -3,6 +3,7 @@
 #include "batch/batch_report.hpp"
 #include "batch/csv_position_parser.hpp"
 #include "batch/csv_position_writer.hpp"
+#include "batch/piece_reader.hpp"
 #include "core/output_file.hpp"
 #include "pipeline/stream_smoother.hpp"
 
@@ -95,21 +96,46 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
             }
         };
         std::uint64_t parsed = 0;
+        std::uint64_t lines = 0;
         bool flushed = false;
-        for (;;) {
-            m_positions.clear();
-            if (!get_positions_from_file(_piece_size, infile, smoother.strings())) return false;
-            parsed += m_positions.size();
-            if (infile.at_end()) {
-                // The flush runs once, after the last line was read; the piece
-                // it ends holds back only the flush position.
-                if (flushed || (m_positions.empty() && smoother.held_back_count() == 0)) break;
-                m_positions.push_back(make_flush_record(smoother, m_positions));
-                flushed = true;
+        // Reading and parsing run a block of pieces ahead on a thread of
+        // their own; the pieces are those of reading here.
+        piece_reader pieces(infile, static_cast<std::size_t>(_piece_size));
+        while (!flushed) {
+            piece_reader::block& block = pieces.next();
+            if (!block.error.empty()) {
+                report(block.error);
+                return false;
             }
-            m_positions = smoother.push_records(std::move(m_positions), write);
-            if (write_failed) return false;
-            progress.progress(infile.consumed(), infile.file_size(), infile.lines(), written);
+            // The reading thread numbered these texts in the same order.
+            for (const std::string& text : block.new_texts) {
+                const std::size_t expected = smoother.strings().size();
+                if (smoother.strings().number_of(text) != expected)
+                    throw std::logic_error("text \"" + text + "\" was numbered twice");
+            }
+            std::size_t begin = 0;
+            for (const piece_reader::piece& piece : block.pieces) {
+                if (block.pieces.size() == 1) {
+                    // The buffers go round instead of being copied.
+                    std::swap(m_positions, block.records);
+                } else {
+                    m_positions.assign(block.records.begin() + static_cast<std::ptrdiff_t>(begin),
+                                       block.records.begin() + static_cast<std::ptrdiff_t>(piece.end));
+                }
+                parsed += piece.end - begin;
+                lines = piece.lines;
+                begin = piece.end;
+                if (piece.at_end) {
+                    // The flush runs once, after the last line was read; the
+                    // piece it ends holds back only the flush position.
+                    flushed = true;
+                    if (m_positions.empty() && smoother.held_back_count() == 0) break;
+                    m_positions.push_back(make_flush_record(smoother, m_positions));
+                }
+                m_positions = smoother.push_records(std::move(m_positions), write);
+                if (write_failed) return false;
+                progress.progress(piece.consumed_bytes, infile.file_size(), piece.lines, written);
+            }
         }
 
         try {
@@ -120,7 +146,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
             report(std::string("Error writing file (") + e.what() + ")");
             return false;
         }
-        progress.summary(infile.lines(), infile.lines() - parsed, written, smoother.synthetic_count());
+        progress.summary(lines, lines - parsed, written, smoother.synthetic_count());
     } catch (const std::exception& e) {
         report(e.what());
         return false;
@@ -132,29 +158,6 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         return false;
     }
     return true;
-}
-
-bool csv_application::get_positions_from_file(int _amount, csv_line_reader& _input_positions_file,
-                                              record_strings& _strings)
-{
-    try {
-        // Room for the whole piece and the flush position at once: grown by
-        // doubling, the buffer of a piece of 100,000 positions would take a
-        // third more memory than they need. Pieces beyond the cap grow as
-        // they are read, so that a huge -p costs only what the input fills.
-        constexpr std::size_t reserve_cap = std::size_t{1} << 20;
-        m_positions.reserve(m_positions.size() + std::min(static_cast<std::size_t>(_amount), reserve_cap) +
-                            1);
-        for (int added = 0; added < _amount;) {
-            const auto line = _input_positions_file.next_line();
-            if (!line) break;
-            if (append_csv_record(*line, _strings, m_positions)) ++added;
-        }
-        return true;
-    } catch (const std::exception& e) {
-        report(e.what());
-        return false;
-    }
 }
 
 timestamp csv_application::make_timestamp(const std::string& _json_string) const

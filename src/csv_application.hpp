@@ -29,15 +29,6 @@ public:
     bool run(const std::string& _input_positions_file, const std::string& _output_positions_file,
              bool _save_input_files, int _piece_size);
 
-    // Appends up to _amount newly read valid positions to m_positions, their
-    // texts numbered in _strings;
-    // malformed lines are skipped and do not count. Stops before reading a
-    // further line once _amount positions were added, so every line is read
-    // once over the whole run. False, with the reason on standard error, when
-    // reading failed.
-    bool get_positions_from_file(int _amount, csv_line_reader& _input_positions_file,
-                                 record_strings& _strings);
-
     // Parses an input time text; throws std::logic_error
     // (timestamp: "<text>" is invalid!) when it does not parse.
     timestamp make_timestamp(const std::string& _json_string) const;

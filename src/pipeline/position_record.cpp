@@ -31,9 +31,13 @@ bool same_text(const std::string& _known, std::string_view _text)
     if (_known.size() != n) return false;
     const char* a = _known.data();
     const char* b = _text.data();
-    if (n > 16) return std::memcmp(a, b, n) == 0;
-    // Two overlapping words cover any length from 8 to 16, two overlapping
+    if (n > 32) return std::memcmp(a, b, n) == 0;
+    // Four words cover any length from 16 to 32 (a MAC address has 17
+    // characters), two overlapping words any from 8 to 16, two overlapping
     // halves any from 4 to 8.
+    if (n > 16)
+        return load8(a) == load8(b) && load8(a + 8) == load8(b + 8) &&
+               load8(a + n - 16) == load8(b + n - 16) && load8(a + n - 8) == load8(b + n - 8);
     if (n >= 8) return load8(a) == load8(b) && load8(a + n - 8) == load8(b + n - 8);
     if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
     for (std::size_t i = 0; i < n; ++i)
