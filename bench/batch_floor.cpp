@@ -6,6 +6,7 @@
 #include "batch/csv_position_writer.hpp"
 
 #include <iostream>
+#include <vector>
 
 int main(int _argc, char** _argv)
 {
@@ -17,7 +18,9 @@ int main(int _argc, char** _argv)
         zav::csv_line_reader input(_argv[1]);
         zav::output_file file(_argv[2]);
         zav::csv_position_writer writer(file);
-        zav::positions_vector piece;
+        // Records with interned texts, as batch mode parses and writes them.
+        zav::record_strings strings;
+        std::vector<zav::position_record> piece;
         // Pieces of the default size, so that the floor pays for the same
         // buffers batch mode does.
         constexpr std::size_t piece_size = 100000;
@@ -26,9 +29,9 @@ int main(int _argc, char** _argv)
             while (piece.size() < piece_size) {
                 const auto line = input.next_line();
                 if (!line) break;
-                zav::append_csv_position(*line, piece);
+                zav::append_csv_record(*line, strings, piece);
             }
-            for (const auto& p : piece) writer.write(p);
+            for (const auto& r : piece) writer.write(r, strings);
         }
         writer.flush();
         file.commit(false);

@@ -92,7 +92,8 @@ bool piece_reader::fill(block& _block)
                 if (!line) break;
                 if (append_csv_record(*line, m_strings, _block.records)) ++added;
             }
-            _block.pieces.push_back({_block.records.size(), m_input.consumed(), m_input.lines(), m_input.at_end()});
+            _block.pieces.push_back(
+                {_block.records.size(), m_input.consumed(), m_input.lines(), m_input.at_end()});
         } while (!m_input.at_end() && _block.records.size() < block_records);
     } catch (const std::exception& e) {
         _block.error = e.what();
