@@ -52,11 +52,18 @@ constexpr std::size_t fixed_length_bound =
 // no capacity test per character.
 char* put(char* _out, std::string_view _text)
 {
-    // Short texts (uids, areas, numbers) are copied inline; a call of
-    // memcpy per field would cost more than the copy.
-    if (_text.size() <= 16) {
-        for (std::size_t i = 0; i < _text.size(); ++i) _out[i] = _text[i];
-        return _out + _text.size();
+    // Short texts (uids, MAC addresses, areas, numbers) are copied inline;
+    // a call of memcpy per field would cost more than the copy. From 16 to
+    // 32 characters, two overlapping copies of 16 cover the text.
+    const std::size_t n = _text.size();
+    if (n >= 16 && n <= 32) {
+        std::memcpy(_out, _text.data(), 16);
+        std::memcpy(_out + n - 16, _text.data() + n - 16, 16);
+        return _out + n;
+    }
+    if (n < 16) {
+        for (std::size_t i = 0; i < n; ++i) _out[i] = _text[i];
+        return _out + n;
     }
     std::memcpy(_out, _text.data(), _text.size());
     return _out + _text.size();

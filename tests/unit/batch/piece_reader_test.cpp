@@ -62,7 +62,8 @@ std::vector<seen_piece> read_ahead(const std::string& _path, std::size_t _piece_
         std::size_t begin = 0;
         for (const piece_reader::piece& p : block.pieces) {
             seen_piece piece{{}, p.at_end, p.lines};
-            for (std::size_t i = begin; i < p.end; ++i) piece.lines.push_back(describe(block.records[i], strings));
+            for (std::size_t i = begin; i < p.end; ++i)
+                piece.lines.push_back(describe(block.records[i], strings));
             begin = p.end;
             pieces.push_back(piece);
             more = !p.at_end;
@@ -77,9 +78,9 @@ std::string input_text(int _lines)
     std::string text;
     for (int i = 0; i < _lines; ++i) {
         const std::string uid = "tag" + std::to_string(i % 13);
-        const std::string time = "2024-05-01 00:" + std::string(i / 600 < 10 ? "0" : "") + std::to_string(i / 600) +
-                                 ":" + std::string(i % 600 / 10 < 10 ? "0" : "") + std::to_string(i % 600 / 10) +
-                                 "." + std::to_string(100 + i % 10 * 10);
+        const std::string time = "2024-05-01 00:" + std::string(i / 600 < 10 ? "0" : "") +
+                                 std::to_string(i / 600) + ":" + std::string(i % 600 / 10 < 10 ? "0" : "") +
+                                 std::to_string(i % 600 / 10) + "." + std::to_string(100 + i % 10 * 10);
         // Every ninth line is malformed and does not count toward a piece.
         const std::string kind = i % 9 == 4 ? "BLE" : "UWB";
         text += uid + "|mac" + std::to_string(i % 5) + "|" + time + "|1|f|\\N|\\N|\\N|" + kind + "|" +
