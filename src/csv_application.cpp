@@ -4,6 +4,7 @@
 #include "batch/csv_position_parser.hpp"
 #include "batch/csv_position_writer.hpp"
 #include "batch/piece_reader.hpp"
+#include "batch/writing_thread.hpp"
 #include "core/output_file.hpp"
 #include "pipeline/stream_smoother.hpp"
 
@@ -83,12 +84,15 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         // piece to piece; each piece brings only newly read positions, in a
         // buffer that goes round from piece to piece.
         stream_smoother smoother;
+        // Lines are rendered and written on a thread of their own, in the
+        // order they come.
+        writing_thread output(writer);
         std::uint64_t written = 0;
         bool write_failed = false;
         const auto write = [&](const position_record& _r) {
             if (write_failed) return;
             try {
-                writer.write(_r, smoother.strings());
+                output.write(_r, smoother.strings());
                 ++written;
             } catch (const std::exception& e) {
                 report(std::string("Error writing file (") + e.what() + ")");
@@ -107,12 +111,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
                 report(block.error);
                 return false;
             }
-            // The reading thread numbered these texts in the same order.
-            for (const std::string& text : block.new_texts) {
-                const std::size_t expected = smoother.strings().size();
-                if (smoother.strings().number_of(text) != expected)
-                    throw std::logic_error("text \"" + text + "\" was numbered twice");
-            }
+            smoother.strings().adopt(block.new_texts);
             std::size_t begin = 0;
             for (const piece_reader::piece& piece : block.pieces) {
                 if (block.pieces.size() == 1) {
@@ -139,7 +138,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         }
 
         try {
-            writer.flush();
+            output.finish(smoother.strings());
             // Synced when the input, the only other copy, is deleted next.
             outfile.commit(!_save_input_files);
         } catch (const std::exception& e) {

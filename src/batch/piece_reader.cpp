@@ -98,8 +98,8 @@ bool piece_reader::fill(block& _block)
     } catch (const std::exception& e) {
         _block.error = e.what();
     }
-    for (; m_texts_handed_out < m_strings.size(); ++m_texts_handed_out)
-        _block.new_texts.push_back(m_strings.text(static_cast<std::uint32_t>(m_texts_handed_out)));
+    m_strings.texts_from(m_texts_handed_out, _block.new_texts);
+    m_texts_handed_out = m_strings.size();
     return _block.error.empty() && !m_input.at_end();
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 
 namespace zav {
 
@@ -81,6 +82,19 @@ std::uint32_t record_strings::number_of(std::string_view _text, std::uint32_t _g
 {
     if (_guess != position_record::absent && same_text(m_texts[_guess], _text)) return _guess;
     return number_of(_text);
+}
+
+void record_strings::adopt(const std::vector<std::string>& _texts)
+{
+    for (const std::string& text : _texts) {
+        const std::size_t expected = m_texts.size();
+        if (number_of(text) != expected) throw std::logic_error("text \"" + text + "\" was numbered twice");
+    }
+}
+
+void record_strings::texts_from(std::size_t _first, std::vector<std::string>& _out) const
+{
+    for (std::size_t n = _first; n < m_texts.size(); ++n) _out.push_back(m_texts[n]);
 }
 
 void record_strings::number_texts(position_record& _record, std::string_view _uid,

@@ -47,6 +47,13 @@ public:
     std::size_t size() const { return m_texts.size(); }
     const std::string& text(std::uint32_t _number) const { return m_texts[_number]; }
 
+    // Numbers _texts, numbered in the same order in another table from
+    // where this one's numbers end: both tables then agree. Throws
+    // std::logic_error when a text is known already.
+    void adopt(const std::vector<std::string>& _texts);
+    // Appends the texts numbered from _first on to _out, in number order.
+    void texts_from(std::size_t _first, std::vector<std::string>& _out) const;
+
     position_record record_of(const position& _position);
     // Sets the text numbers of _record, adding the texts not known yet; a
     // null text is absent. The MAC address, area and project are compared

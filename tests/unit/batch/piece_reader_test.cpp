@@ -58,7 +58,7 @@ std::vector<seen_piece> read_ahead(const std::string& _path, std::size_t _piece_
     for (bool more = true; more;) {
         const piece_reader::block& block = reader.next();
         EXPECT_EQ(block.error, "");
-        for (const std::string& text : block.new_texts) strings.number_of(text);
+        strings.adopt(block.new_texts);
         std::size_t begin = 0;
         for (const piece_reader::piece& p : block.pieces) {
             seen_piece piece{{}, p.at_end, p.lines};
