@@ -4,7 +4,6 @@
 #include "batch/csv_position_parser.hpp"
 #include "batch/csv_position_writer.hpp"
 #include "batch/piece_reader.hpp"
-#include "batch/writing_thread.hpp"
 #include "core/output_file.hpp"
 #include "pipeline/stream_smoother.hpp"
 
@@ -84,15 +83,12 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         // piece to piece; each piece brings only newly read positions, in a
         // buffer that goes round from piece to piece.
         stream_smoother smoother;
-        // Lines are rendered and written on a thread of their own, in the
-        // order they come.
-        writing_thread output(writer);
         std::uint64_t written = 0;
         bool write_failed = false;
         const auto write = [&](const position_record& _r) {
             if (write_failed) return;
             try {
-                output.write(_r, smoother.strings());
+                writer.write(_r, smoother.strings());
                 ++written;
             } catch (const std::exception& e) {
                 report(std::string("Error writing file (") + e.what() + ")");
@@ -138,7 +134,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         }
 
         try {
-            output.finish(smoother.strings());
+            writer.flush();
             // Synced when the input, the only other copy, is deleted next.
             outfile.commit(!_save_input_files);
         } catch (const std::exception& e) {
