@@ -110,8 +110,10 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
             smoother.strings().adopt(block.new_texts);
             std::size_t begin = 0;
             for (const piece_reader::piece& piece : block.pieces) {
-                if (block.pieces.size() == 1) {
-                    // The buffers go round instead of being copied.
+                const bool whole_block = block.pieces.size() == 1;
+                if (whole_block) {
+                    // The block's buffer is used in place and given back
+                    // below, so that only the two blocks' buffers are large.
                     std::swap(m_positions, block.records);
                 } else {
                     m_positions.assign(block.records.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -128,6 +130,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
                     m_positions.push_back(make_flush_record(smoother, m_positions));
                 }
                 m_positions = smoother.push_records(std::move(m_positions), write);
+                if (whole_block) std::swap(m_positions, block.records);
                 if (write_failed) return false;
                 progress.progress(piece.consumed_bytes, infile.file_size(), piece.lines, written);
             }
