@@ -3,6 +3,7 @@
 #include "core/civil_time.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -48,6 +49,16 @@ constexpr char blanks[slack + 1] = "                                ";
 constexpr std::size_t fixed_length_bound =
     uid_width + mac_width + time_length_bound + 4 * 11 + 2 * text_width + 9 + slack;
 
+// "00" to "99", one after another.
+constexpr std::array<char, 200> digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
 // Writing goes through a raw cursor into room reserved for the whole line:
 // no capacity test per character.
 char* put(char* _out, std::string_view _text)
@@ -61,7 +72,18 @@ char* put(char* _out, std::string_view _text)
         std::memcpy(_out + n - 16, _text.data() + n - 16, 16);
         return _out + n;
     }
-    if (n < 16) {
+    // Below that, two overlapping copies of 8 or of 4.
+    if (n >= 8 && n < 16) {
+        std::memcpy(_out, _text.data(), 8);
+        std::memcpy(_out + n - 8, _text.data() + n - 8, 8);
+        return _out + n;
+    }
+    if (n >= 4 && n < 8) {
+        std::memcpy(_out, _text.data(), 4);
+        std::memcpy(_out + n - 4, _text.data() + n - 4, 4);
+        return _out + n;
+    }
+    if (n < 4) {
         for (std::size_t i = 0; i < n; ++i) _out[i] = _text[i];
         return _out + n;
     }
@@ -89,6 +111,27 @@ template <typename Integer>
 char* put_padded(char* _out, const Integer* _value, std::size_t _width)
 {
     if (_value == nullptr) return put_padded(_out, null, _width);
+    // The numbers of real positions fit the column: their digits are put
+    // from the column's end backwards over blanks, with no copy.
+    const long long value = *_value;
+    if (_width == number_width && value > -1000000 && value < 10000000) {
+        std::memcpy(_out, blanks, 8);
+        char* digit = _out + number_width;
+        auto rest = static_cast<unsigned>(value < 0 ? -value : value);
+        // Two digits per division.
+        for (; rest >= 100; rest /= 100) {
+            digit -= 2;
+            std::memcpy(digit, digit_pairs.data() + 2 * (rest % 100), 2);
+        }
+        if (rest >= 10) {
+            digit -= 2;
+            std::memcpy(digit, digit_pairs.data() + 2 * rest, 2);
+        } else {
+            *--digit = static_cast<char>('0' + rest);
+        }
+        if (value < 0) *--digit = '-';
+        return _out + number_width;
+    }
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, *_value);
     return put_padded(_out, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)), _width);

@@ -43,6 +43,33 @@ TEST(CsvPositionWriterTest, FixedWidthLine)
         << "long texts are not cut; empty texts are blanks only";
 }
 
+TEST(CsvPositionWriterTest, NumbersAndTextsOfEveryLengthAsPaddedDecimalText)
+{
+    const auto padded = [](const std::string& _text, std::size_t _width) {
+        return std::string(_width > _text.size() ? _width - _text.size() : 0, ' ') + _text;
+    };
+    for (const int v : {0,        5,  9,  10,  99,  100,  1000,   99999,   999999,   1000000, 9999999,
+                        10000000, -1, -9, -10, -99, -100, -99999, -999999, -1000000, INT_MAX, INT_MIN}) {
+        position p = pos("T", ms(0), v, -v / 3);
+        p.z = v / 7;
+        p.inactive = static_cast<short>(v);
+        const std::string line = csv_position_writer::format(p);
+        ASSERT_EQ(line.substr(63), padded(std::to_string(v), 7) + "|" + padded(std::to_string(-v / 3), 7) +
+                                       "|" + padded(std::to_string(v / 7), 7) + "|" + std::string(20, ' ') +
+                                       "\\N|" + std::string(20, ' ') + "\\N|" +
+                                       padded(std::to_string(static_cast<short>(v)), 7) + "\n")
+            << v;
+    }
+    for (std::size_t length = 0; length <= 40; ++length) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
+        position p = pos(text, ms(0));
+        p.mac_address = text;
+        const std::string line = csv_position_writer::format(p);
+        ASSERT_EQ(line.substr(0, line.find("|1970")), padded(text, 22) + "|" + padded(text, 12)) << length;
+    }
+}
+
 TEST(CsvPositionWriterTest, TimeMatchesTheTimestampTextForm)
 {
     std::mt19937_64 random(3);
