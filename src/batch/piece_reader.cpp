@@ -95,11 +95,12 @@ bool piece_reader::fill(block& _block)
             _block.pieces.push_back(
                 {_block.records.size(), m_input.consumed(), m_input.lines(), m_input.at_end()});
         } while (!m_input.at_end() && _block.records.size() < block_records);
+        m_strings.texts_from(m_texts_handed_out, _block.new_texts);
+        m_texts_handed_out = m_strings.size();
     } catch (const std::exception& e) {
+        // Also running out of memory: the user reports it like a read error.
         _block.error = e.what();
     }
-    m_strings.texts_from(m_texts_handed_out, _block.new_texts);
-    m_texts_handed_out = m_strings.size();
     return _block.error.empty() && !m_input.at_end();
 }
 
