@@ -259,6 +259,10 @@ TEST_F(CsvApplicationTest, FailuresKeepTheInputAndCreateNoOutput)
     // the command line in main_test.
     fails(m_dir.string(), old_output, 1000, "Is a directory");
     EXPECT_EQ(lines_of(old_output), std::vector<std::string>{"old"}) << "an unreadable input deletes nothing";
+    // Opens, but its first read fails (address 0 is not mapped): the failure
+    // happens on the reading thread and must still end the run.
+    fails("/proc/self/mem", old_output, 1000, "Input/output error");
+    EXPECT_EQ(lines_of(old_output), std::vector<std::string>{"old"}) << "a failed read deletes nothing";
     fs::create_hard_link(in, path("hard.csv"));
     fails(path("hard.csv"), in, 1000, "are the same file");
     EXPECT_EQ(lines_of(in).size(), 1u) << "the input is unchanged";
