@@ -8,22 +8,15 @@
 #include <stdexcept>
 
 using zav::test::ms;
-using zav::test::pos;
 
 namespace {
 
 // The context both pinned files below hold.
 zav::context_file::contexts pinned_contexts()
 {
-    auto a = pos("T1", ms(1714564800007), 10, -5);
-    a.trackable_id = 7;
-    a.area_uid = "A";
-    a.inactive = 0;
-    auto b = pos("T 2", ms(1714564801500));
-    b.trackable_id = 8;
-    b.mac_address = "aa:bb";
-    b.z = 3;
-    b.project_uid = "p";
+    const auto pinned = zav::test::pinned_positions();
+    const auto& a = pinned[0];
+    const auto& b = pinned[1];
     zav::context_file::contexts contexts;
     auto& context = contexts[zav::timestamp(ms(1714564801500))];
     context.not_processed_positions = {b};

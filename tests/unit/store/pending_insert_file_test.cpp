@@ -20,21 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The two positions both pinned files below hold.
-zav::positions_vector pinned_batch()
-{
-    auto a = pos("T1", ms(1714564800007), 10, -5);
-    a.trackable_id = 7;
-    a.area_uid = "A";
-    a.inactive = 0;
-    auto b = pos("T 2", ms(1714564801500));
-    b.trackable_id = 8;
-    b.mac_address = "aa:bb";
-    b.z = 3;
-    b.project_uid = "p";
-    return {a, b};
-}
-
 std::string hex(const std::string& _bytes)
 {
     static const char* digits = "0123456789abcdef";
@@ -82,7 +67,7 @@ TEST_F(PendingInsertFileTest, RoundTripsAWriteAndReadsAMissingFileAsNone)
 TEST_F(PendingInsertFileTest, BothFileFormatsArePinned)
 {
     // The binary record: magic, version 1, rows before, count, positions.
-    zav::pending_insert_file::save(m_path, pinned_batch(), 5);
+    zav::pending_insert_file::save(m_path, zav::test::pinned_positions(), 5);
     EXPECT_EQ(hex(trackmend_test::read_file(m_path)),
               "544d5057"
               "01000000"
@@ -118,13 +103,13 @@ TEST_F(PendingInsertFileTest, BothFileFormatsArePinned)
         "-5 0 1 1 A 0 0 1 1 0 8 3 T 2 1 5 aa:bb 1714564801500 0 0 1 3 0 1 1 p 0\n");
     const auto legacy = zav::pending_insert_file::load(m_path);
     ASSERT_TRUE(legacy);
-    EXPECT_EQ(legacy->positions, pinned_batch());
+    EXPECT_EQ(legacy->positions, zav::test::pinned_positions());
     EXPECT_FALSE(legacy->rows_before) << "the text format has no row count";
 }
 
 TEST_F(PendingInsertFileTest, AnUnreadableFileIsDeletedAndReported)
 {
-    zav::pending_insert_file::save(m_path, pinned_batch(), 5);
+    zav::pending_insert_file::save(m_path, zav::test::pinned_positions(), 5);
     const std::string good = trackmend_test::read_file(m_path);
     for (const std::string content :
          {std::string("not an archive"), std::string(),
