@@ -12,6 +12,7 @@
 
 #include "core/exception.hpp"
 
+#include "mariadb++/binary_row.hpp"
 #include "mariadb++/exceptions.hpp"
 #include "mariadb++/result_set.hpp"
 
@@ -173,26 +174,69 @@ boost::optional<database_impl::timestamp> database_impl::get_next_raw_position_t
     });
 }
 
-std::string database_impl::raw_window_query(timestamp _after, timestamp _until, bool _index_hint)
+std::string database_impl::raw_window_statement(bool _index_hint)
 {
     // Past a window of a few minutes the planner estimates the ts range as
     // too large and scans the whole table, although the window is a small
     // slice of a table that only grows: the index is forced.
-    return (boost::format(R"(
+    return std::string(R"(
                 SELECT
                     *
-                  , microsecond( ts ) as microseconds
                 FROM
-                    positions_raw %1%
+                    positions_raw )") +
+           (_index_hint ? "FORCE INDEX (positions_raw_ts)" : "") + R"(
                 WHERE
-                        ts >= '%2%' and ts < '%3%'
+                        ts >= ? and ts < ?
                     and type != 'HB'
-                ;
-            )") %
-            (_index_hint ? "FORCE INDEX (positions_raw_ts)" : "") %
-            (_after + one_millisecond).to_iso_8601_string(true) %
-            (_until + one_millisecond).to_iso_8601_string(true))
-        .str();
+            )";
+}
+
+std::string database_impl::raw_window_query(timestamp _after, timestamp _until, bool _index_hint)
+{
+    std::string text = raw_window_statement(_index_hint);
+    for (const timestamp bound : {_after + one_millisecond, _until + one_millisecond})
+        text.replace(text.find('?'), 1, "'" + bound.to_iso_8601_string(true) + "'");
+    return text;
+}
+
+namespace {
+
+mariadb::date_time_fields date_time_fields(const database_impl::timestamp& _ts)
+{
+    const utc_fields f = to_utc_fields(_ts);
+    return {static_cast<unsigned>(f.year), f.month, f.day, f.hour, f.minute, f.second,
+            f.millisecond * 1000UL};
+}
+
+}  // namespace
+
+positions_vector database_impl::read_raw_window(timestamp _after, timestamp _until) const
+{
+    m_window_bounds.clear();
+    m_window_bounds.add_date_time(date_time_fields(_after + one_millisecond));
+    m_window_bounds.add_date_time(date_time_fields(_until + one_millisecond));
+    const auto read = [&] {
+        // The rows are streamed, so their number is known only at the end;
+        // windows of a catch-up are alike, so the last one's is the guess.
+        raw_position_reader reader(m_logger, m_last_window_rows + m_last_window_rows / 8);
+        m_last_window_rows =
+            m_connection->query_prepared(raw_window_statement(m_ts_index_hint), m_window_bounds,
+                                         [&reader](const mariadb::binary_row& _row) { reader.add(_row); });
+        return reader.take();
+    };
+    try {
+        return read();
+    } catch (const mariadb::exception::base& e) {
+        // A table created without the project's index name: read on
+        // without the hint rather than fail every window.
+        if (!m_ts_index_hint || e.error_id() != ER_KEY_DOES_NOT_EXISTS) throw;
+        m_logger.warning(
+            "positions_raw has no index positions_raw_ts on ts: %1%; long windows may scan the "
+            "whole table") %
+            e.what();
+        m_ts_index_hint = false;
+    }
+    return read();
 }
 
 positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::seconds _duration) const
@@ -200,22 +244,8 @@ positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::
     return with_located_errors(CORE_SOURCE_LOCATION, [&] {
         const timestamp until = _from + std::chrono::milliseconds(_duration);
         auto reused = m_raw_tail.take(_from, until);
-        mariadb::result_set_ref rows;
-        try {
-            rows = m_connection->query(raw_window_query(reused.read_after, until, m_ts_index_hint));
-        } catch (const mariadb::exception::base& e) {
-            // A table created without the project's index name: read on
-            // without the hint rather than fail every window.
-            if (!m_ts_index_hint || e.error_id() != ER_KEY_DOES_NOT_EXISTS) throw;
-            m_logger.warning(
-                "positions_raw has no index positions_raw_ts on ts: %1%; long windows may scan the "
-                "whole table") %
-                e.what();
-            m_ts_index_hint = false;
-            rows = m_connection->query(raw_window_query(reused.read_after, until, m_ts_index_hint));
-        }
         auto positions = std::move(reused.rows);
-        auto read = read_raw_positions(*rows, m_logger);
+        auto read = read_raw_window(reused.read_after, until);
         // The trim and the pipeline need time order, which the server gives
         // only by chance (insertion order on a full scan). Rows mostly come
         // in order, so the test alone is the usual cost. The reused rows all

@@ -90,8 +90,12 @@ public:
     raw_outliers find_raw_outliers(timestamp _future_after) const override;
 
     // The window SELECT of the raw rows of (_after, _until], through the ts
-    // index when _index_hint is set.
+    // index when _index_hint is set, with its bounds written in (for
+    // EXPLAIN). The store runs it as raw_window_statement.
     static std::string raw_window_query(timestamp _after, timestamp _until, bool _index_hint);
+    // The same SELECT as a prepared statement: the bounds are its two
+    // DATETIME parameters, ts >= ? and ts < ?.
+    static std::string raw_window_statement(bool _index_hint);
 
 private:
     long long count_positions_from(timestamp _from) const;
@@ -104,6 +108,9 @@ private:
     // Inserts _positions from _begin on, piece by piece.
     void insert_pieces(const positions_vector& _positions, std::size_t _begin);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
+    // The raw rows of (_after, _until] in the server's order, through the
+    // binary protocol.
+    positions_vector read_raw_window(timestamp _after, timestamp _until) const;
     // Takes or renews the writer lease. While another daemon holds it: waits
     // (polling, until a termination signal: "Interrupted") when _wait is
     // true, throws otherwise. Database failures are thrown.
@@ -131,6 +138,11 @@ private:
     mariadb::bulk_rows m_bulk_rows;
     // The newest rows of the last window, which the next one reads again.
     mutable raw_window_tail m_raw_tail;
+    // The two bounds of the window SELECT, refilled for every window.
+    mutable mariadb::bulk_rows m_window_bounds{
+        {mariadb::bulk_rows::kind::date_time, mariadb::bulk_rows::kind::date_time}};
+    // Rows the last window SELECT returned.
+    mutable std::size_t m_last_window_rows = 0;
     // Cleared for good when positions_raw lacks the index of sql/schema.sql.
     mutable bool m_ts_index_hint = true;
 };

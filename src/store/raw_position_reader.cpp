@@ -2,6 +2,7 @@
 
 #include "store/row_time.hpp"
 
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -9,123 +10,122 @@ namespace zav {
 
 namespace {
 
-using mariadb::result_set;
+using mariadb::binary_row;
 using mariadb::u32;
 
-u32 required_column(const result_set& _rows, const std::string& _name)
+u32 required_column(const binary_row& _row, const std::string& _name, binary_row::kind _kind)
 {
-    const u32 index = _rows.column_index(_name);
-    if (index == result_set::npos) throw std::runtime_error("Table positions_raw has no column " + _name);
+    const u32 index = _row.column_index(_name);
+    if (index == binary_row::npos) throw std::runtime_error("Table positions_raw has no column " + _name);
+    if (_row.column_kind(index) != _kind)
+        throw std::runtime_error("Column " + _name + " of table positions_raw is of another type");
     return index;
 }
 
-// Column indexes of a positions_raw window, resolved once per query rather
-// than once per value.
-struct raw_columns
+raw_position_reader::columns find_columns(const binary_row& _row)
 {
-    explicit raw_columns(const result_set& _rows)
-        : trackable_id(required_column(_rows, "trackable_id")),
-          trackable_uid(required_column(_rows, "trackable_uid")),
-          mac_address(required_column(_rows, "mac_address")),
-          microseconds(required_column(_rows, "microseconds")),
-          ts(required_column(_rows, "ts")),
-          x(required_column(_rows, "x")),
-          y(required_column(_rows, "y")),
-          z(required_column(_rows, "z")),
-          area_uid(required_column(_rows, "area_uid")),
-          project_uid(required_column(_rows, "project_uid")),
-          inactive(required_column(_rows, "inactive"))
-    {
-    }
-
-    u32 trackable_id, trackable_uid, mac_address, microseconds, ts, x, y, z, area_uid, project_uid, inactive;
-};
-
-boost::optional<std::string> optional_string(const result_set& _rows, u32 _column)
-{
-    if (_rows.get_is_null(_column)) return boost::none;
-    return _rows.get_string(_column);
+    using kind = binary_row::kind;
+    return {required_column(_row, "trackable_id", kind::integer),
+            required_column(_row, "trackable_uid", kind::text),
+            required_column(_row, "mac_address", kind::text),
+            required_column(_row, "ts", kind::date_time),
+            required_column(_row, "x", kind::integer),
+            required_column(_row, "y", kind::integer),
+            required_column(_row, "z", kind::integer),
+            required_column(_row, "area_uid", kind::text),
+            required_column(_row, "project_uid", kind::text),
+            required_column(_row, "inactive", kind::integer)};
 }
 
-boost::optional<int> optional_int(const result_set& _rows, u32 _column)
+// A wider integer column (a table altered to BIGINT) may hold values the
+// position's field cannot.
+template <typename T>
+T narrow(const binary_row& _row, u32 _column)
 {
-    if (_rows.get_is_null(_column)) return boost::none;
-    return _rows.get_signed32(_column);
+    const long long value = _row.get_integer(_column);
+    if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max())
+        throw std::out_of_range("value " + std::to_string(value) + " out of range");
+    return static_cast<T>(value);
 }
 
-// Why the current row cannot be a position at all, or nullptr.
-const char* missing_required_value(const result_set& _rows, const raw_columns& _columns)
+boost::optional<std::string> optional_string(const binary_row& _row, u32 _column)
 {
-    if (_rows.get_is_null(_columns.trackable_id)) return "trackable_id is NULL";
-    if (_rows.get_is_null(_columns.trackable_uid)) return "trackable_uid is NULL";
-    if (_rows.get_is_null(_columns.ts) || _rows.get_is_null(_columns.microseconds)) return "ts is NULL";
+    if (_row.get_is_null(_column)) return boost::none;
+    return std::string(_row.get_text(_column));
+}
+
+template <typename T>
+boost::optional<T> optional_integer(const binary_row& _row, u32 _column)
+{
+    if (_row.get_is_null(_column)) return boost::none;
+    return narrow<T>(_row, _column);
+}
+
+// Why the row cannot be a position at all, or nullptr.
+const char* missing_required_value(const binary_row& _row, const raw_position_reader::columns& _columns)
+{
+    if (_row.get_is_null(_columns.trackable_id)) return "trackable_id is NULL";
+    if (_row.get_is_null(_columns.trackable_uid)) return "trackable_uid is NULL";
+    if (_row.get_is_null(_columns.ts)) return "ts is NULL";
     return nullptr;
 }
 
-position read_position(const result_set& _rows, const raw_columns& _columns)
+position read_position(const binary_row& _row, const raw_position_reader::columns& _columns)
 {
     position p;
-    p.trackable_id = _rows.get_signed32(_columns.trackable_id);
-    p.trackable_uid = _rows.get_string(_columns.trackable_uid);
-    p.mac_address = optional_string(_rows, _columns.mac_address);
-    const int microseconds = _rows.get_signed32(_columns.microseconds);
-    p.ts = to_timestamp(_rows.get_date_time(_columns.ts), microseconds);
-    p.x = optional_int(_rows, _columns.x);
-    p.y = optional_int(_rows, _columns.y);
-    p.z = optional_int(_rows, _columns.z);
-    p.area_uid = optional_string(_rows, _columns.area_uid);
-    p.project_uid = optional_string(_rows, _columns.project_uid);
-    if (!_rows.get_is_null(_columns.inactive))
-        p.inactive = static_cast<short>(_rows.get_signed8(_columns.inactive));
+    p.trackable_id = narrow<int>(_row, _columns.trackable_id);
+    p.trackable_uid = _row.get_text(_columns.trackable_uid);
+    p.mac_address = optional_string(_row, _columns.mac_address);
+    p.ts = to_timestamp(_row.get_date_time(_columns.ts));
+    p.x = optional_integer<int>(_row, _columns.x);
+    p.y = optional_integer<int>(_row, _columns.y);
+    p.z = optional_integer<int>(_row, _columns.z);
+    p.area_uid = optional_string(_row, _columns.area_uid);
+    p.project_uid = optional_string(_row, _columns.project_uid);
+    // A TINYINT's range, as the column's, although the field is wider.
+    if (!_row.get_is_null(_columns.inactive)) p.inactive = narrow<signed char>(_row, _columns.inactive);
     return p;
 }
 
 // The uid and time of a row that is skipped, as far as they can be read.
-std::string describe_uid(const result_set& _rows, const raw_columns& _columns)
+std::string describe_uid(const binary_row& _row, const raw_position_reader::columns& _columns)
 {
-    if (_rows.get_is_null(_columns.trackable_uid)) return "NULL";
+    if (_row.get_is_null(_columns.trackable_uid)) return "NULL";
     std::string quoted(1, '\'');
-    quoted += _rows.get_string(_columns.trackable_uid);
+    quoted += _row.get_text(_columns.trackable_uid);
     quoted += '\'';
     return quoted;
 }
 
-std::string describe_ts(const result_set& _rows, const raw_columns& _columns)
+std::string describe_ts(const binary_row& _row, const raw_position_reader::columns& _columns)
 {
-    if (_rows.get_is_null(_columns.ts)) return "NULL";
-    try {
-        const int microseconds =
-            _rows.get_is_null(_columns.microseconds) ? 0 : _rows.get_signed32(_columns.microseconds);
-        return to_timestamp(_rows.get_date_time(_columns.ts), microseconds).to_iso_8601_string(true);
-    } catch (const std::exception&) {
-        return "an unreadable time";
-    }
+    if (_row.get_is_null(_columns.ts)) return "NULL";
+    return to_timestamp(_row.get_date_time(_columns.ts)).to_iso_8601_string(true);
 }
 
 }  // namespace
 
-positions_vector read_raw_positions(mariadb::result_set& _rows, const zav::libs::core::logger& _logger)
+raw_position_reader::raw_position_reader(const zav::libs::core::logger& _logger, std::size_t _expected_rows)
+    : m_logger(_logger)
 {
-    const raw_columns columns(_rows);
-    positions_vector positions;
-    positions.reserve(_rows.row_count());
-    while (_rows.next()) {
-        const char* missing = missing_required_value(_rows, columns);
-        std::string reason = missing != nullptr ? missing : "";
-        if (missing == nullptr) {
-            try {
-                positions.push_back(read_position(_rows, columns));
-                continue;
-            } catch (const std::invalid_argument& e) {
-                reason = e.what();
-            } catch (const std::out_of_range& e) {
-                reason = e.what();
-            }
+    m_positions.reserve(_expected_rows);
+}
+
+void raw_position_reader::add(const binary_row& _row)
+{
+    if (!m_columns) m_columns = find_columns(_row);
+    const char* missing = missing_required_value(_row, *m_columns);
+    std::string reason = missing != nullptr ? missing : "";
+    if (missing == nullptr) {
+        try {
+            m_positions.push_back(read_position(_row, *m_columns));
+            return;
+        } catch (const std::out_of_range& e) {
+            reason = e.what();
         }
-        _logger.warning("Skipping raw position of trackable %1% at %2%: %3%") % describe_uid(_rows, columns) %
-            describe_ts(_rows, columns) % reason;
     }
-    return positions;
+    m_logger.warning("Skipping raw position of trackable %1% at %2%: %3%") % describe_uid(_row, *m_columns) %
+        describe_ts(_row, *m_columns) % reason;
 }
 
 }  // namespace zav

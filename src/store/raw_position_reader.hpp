@@ -4,18 +4,40 @@
 
 #include "core/logger.hpp"
 
-#include "mariadb++/result_set.hpp"
+#include "mariadb++/binary_row.hpp"
+
+#include <optional>
 
 namespace zav {
 
-// Maps every remaining row of a positions_raw query (all columns and a
-// column "microseconds" = MICROSECOND(ts)) to a position, in row order.
-// Columns are found by name once. A row with NULL in trackable_id,
-// trackable_uid or ts, or with a value that does not convert, is skipped
-// with one warning naming its uid and time as far as they are known: one
-// bad row must not fail its window, as every later attempt at the window
-// would fail the same way. Throws when a column is missing or of another
-// kind, which no later row can mend.
-positions_vector read_raw_positions(mariadb::result_set& _rows, const zav::libs::core::logger& _logger);
+// Maps the rows of a positions_raw query (all columns), one by one in row
+// order, to positions. Columns are found by name at the first row. A row
+// with NULL in trackable_id, trackable_uid or ts, or with a value that does
+// not fit its field, is skipped with one warning naming its uid and time as
+// far as they are known: one bad row must not fail its window, as every
+// later attempt at the window would fail the same way. Throws when a column
+// is missing or of another kind, which no later row can mend.
+class raw_position_reader
+{
+public:
+    // _logger must outlive the reader. Room for _expected_rows is made at
+    // once: a window's rows are hundreds of bytes each, and growing the
+    // vector step by step moves them all again and again.
+    explicit raw_position_reader(const zav::libs::core::logger& _logger, std::size_t _expected_rows = 0);
+
+    void add(const mariadb::binary_row& _row);
+    // The positions mapped so far; the reader is empty afterwards.
+    positions_vector take() { return std::move(m_positions); }
+
+    struct columns
+    {
+        mariadb::u32 trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, project_uid, inactive;
+    };
+
+private:
+    const zav::libs::core::logger& m_logger;
+    std::optional<columns> m_columns;
+    positions_vector m_positions;
+};
 
 }  // namespace zav

@@ -7,6 +7,8 @@
 #include "core/exception.hpp"
 #include "core/logger.hpp"
 
+#include "mariadb++/exceptions.hpp"
+
 #include "support/log_capture.hpp"
 #include "support/mariadb_test_server.hpp"
 #include "support/positions.hpp"
@@ -350,6 +352,82 @@ TEST_F(DatabaseImplTest, RawRowWithNullRequiredValueIsSkippedWithAWarning)
         log.find("Skipping raw position of trackable NULL at 2024-05-01 12:00:02.000: trackable_uid is NULL"),
         std::string::npos)
         << log;
+}
+
+TEST_F(DatabaseImplTest, WindowValuesArriveWholeAndNullsStayNull)
+{
+    // Texts far beyond the first buffer of their column, a shorter one between
+    // them (after the buffer grew) and the longest last.
+    m_sql->execute("ALTER TABLE positions_raw MODIFY area_uid TEXT NULL");
+    struct restore_schema
+    {
+        mariadb::connection_ref sql;
+        ~restore_schema()
+        {
+            sql->execute(
+                "TRUNCATE TABLE positions_raw; ALTER TABLE positions_raw MODIFY area_uid VARCHAR(128) NULL");
+        }
+    } restore{m_sql};
+    const std::string long_area(10000, 'a'), longer_area = std::string(20000, 'b') + "end";
+    m_sql->execute(
+        "INSERT INTO positions_raw (trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, "
+        "project_uid, "
+        "inactive, type) VALUES "
+        "(-2147483648, 'T1', 'm', '2024-05-01 12:00:01.007999', 2147483647, -1, 0, '" +
+        long_area +
+        "', 'p', -128, 'P'),"
+        "(7, 'T1', NULL, '2024-05-01 12:00:02.000001', NULL, NULL, NULL, 'short', NULL, NULL, 'P'),"
+        "(7, 'T1', NULL, '2024-05-01 12:00:03.999999', 5, 6, 7, '" +
+        longer_area +
+        "', '', 127, 'P'),"
+        "(7, 'T1', NULL, '2024-05-01 12:00:04.000000', 5, 6, 7, NULL, NULL, 1, 'P')");
+    auto store = make_store();
+
+    const auto window = store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::seconds(10));
+    ASSERT_EQ(window.size(), 3u) << "the last row trimmed";
+    zav::position first = pos("T1", ms(noon + 1007), 2147483647, -1);
+    first.trackable_id = -2147483648;
+    first.mac_address = "m";
+    first.z = 0;
+    first.area_uid = long_area;
+    first.project_uid = "p";
+    first.inactive = -128;
+    EXPECT_EQ(window[0], first) << "microseconds truncate to the millisecond";
+    zav::position nulls = pos("T1", ms(noon + 2000), boost::none, boost::none);
+    nulls.trackable_id = 7;
+    nulls.area_uid = "short";
+    EXPECT_EQ(window[1], nulls);
+    EXPECT_EQ(window[2].area_uid, longer_area) << "cut nowhere";
+    EXPECT_EQ(window[2].project_uid, std::string()) << "empty, not NULL";
+    EXPECT_EQ(window[2].inactive, short{127});
+    EXPECT_EQ(window[2].ts, zav::timestamp(ms(noon + 3999)));
+}
+
+TEST_F(DatabaseImplTest, WindowReadGoesOnAfterTheSessionWasKilled)
+{
+    // The prepared window SELECT dies with its session: the store must
+    // prepare it again on the new one.
+    for (int i = 1; i <= 4; ++i)
+        insert_raw("T1", "2024-05-01 12:00:0" + std::to_string(i) + ".000000", "P", i);
+    auto store = make_store();
+    const auto before = store->get_raw_positions(zav::timestamp(ms(noon)), std::chrono::seconds(10));
+    ASSERT_EQ(before.size(), 3u);
+    auto sessions = m_sql->query(
+        "SELECT CAST(id AS CHAR) AS id FROM information_schema.processlist WHERE id != CONNECTION_ID() AND "
+        "user = '" +
+        m_server.user + "' AND db = '" + m_server.schema + "'");
+    int killed = 0;
+    while (sessions->next()) {
+        try {
+            m_sql->execute("KILL " + sessions->get_string("id"));
+            ++killed;
+        } catch (const mariadb::exception::base&) {
+            // Gone meanwhile.
+        }
+    }
+    ASSERT_GE(killed, 1);
+    // Another window start, so that nothing comes from the kept tail.
+    EXPECT_EQ(store->get_raw_positions(zav::timestamp(ms(noon - 1000)), std::chrono::seconds(11)).size(), 3u);
 }
 
 TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)

@@ -46,7 +46,7 @@ connection::~connection() { close_session(); }
 
 void connection::close_session() noexcept
 {
-    close_statement();
+    close_statements();
     if (m_mysql != nullptr) {
         mysql_close(m_mysql);
         mysql_thread_end();
@@ -289,15 +289,8 @@ bool connection::supports_bulk()
 u64 connection::execute_bulk(const std::string& _statement, const bulk_rows& _rows)
 {
     connect();
-    if (m_statement == nullptr || m_statement_text != _statement) {
-        close_statement();
-        m_statement = mysql_stmt_init(m_mysql);
-        if (m_statement == nullptr) report_and_throw("execute_bulk", __LINE__);
-        if (mysql_stmt_prepare(m_statement, _statement.data(), _statement.size()) != 0)
-            report_statement_and_throw(__LINE__);
-        m_statement_text = _statement;
-    }
-    if (mysql_stmt_param_count(m_statement) != _rows.columns().size())
+    st_mysql_stmt* statement = prepared(_statement, "execute_bulk");
+    if (mysql_stmt_param_count(statement) != _rows.columns().size())
         report_and_throw(0, "execute_bulk: parameter count differs from the bound columns", "execute_bulk",
                          __LINE__);
 
@@ -347,28 +340,139 @@ u64 connection::execute_bulk(const std::string& _statement, const bulk_rows& _ro
             }
         }
     }
-    if (mysql_stmt_attr_set(m_statement, STMT_ATTR_ARRAY_SIZE, &rows) != 0)
-        report_statement_and_throw(__LINE__);
-    if (mysql_stmt_bind_param(m_statement, binds.data()) != 0) report_statement_and_throw(__LINE__);
-    if (mysql_stmt_execute(m_statement) != 0) report_statement_and_throw(__LINE__);
-    return mysql_stmt_affected_rows(m_statement);
+    if (mysql_stmt_attr_set(statement, STMT_ATTR_ARRAY_SIZE, &rows) != 0)
+        report_statement_and_throw(statement, "execute_bulk", __LINE__);
+    if (mysql_stmt_bind_param(statement, binds.data()) != 0)
+        report_statement_and_throw(statement, "execute_bulk", __LINE__);
+    if (mysql_stmt_execute(statement) != 0) report_statement_and_throw(statement, "execute_bulk", __LINE__);
+    return mysql_stmt_affected_rows(statement);
 }
 
-void connection::close_statement()
+st_mysql_stmt* connection::prepared(const std::string& _text, const char* _operation)
 {
-    if (m_statement != nullptr) mysql_stmt_close(m_statement);
-    m_statement = nullptr;
-    m_statement_text.clear();
+    if (const auto found = m_statements.find(_text); found != m_statements.end()) return found->second;
+    st_mysql_stmt* statement = mysql_stmt_init(m_mysql);
+    if (statement == nullptr) report_and_throw(_operation, __LINE__);
+    m_statements.emplace(_text, statement);
+    if (mysql_stmt_prepare(statement, _text.data(), _text.size()) != 0)
+        report_statement_and_throw(statement, _operation, __LINE__);
+    return statement;
 }
 
-void connection::report_statement_and_throw(int _line)
+u64 connection::query_prepared(const std::string& _statement, const bulk_rows& _parameters,
+                               const std::function<void(const binary_row&)>& _row)
 {
-    const u32 error_no = mysql_stmt_errno(m_statement);
-    const std::string error = mysql_stmt_error(m_statement);
-    // A statement that failed to prepare or execute is prepared again next
-    // time; its handle may belong to a session that is gone.
-    close_statement();
-    report_and_throw(error_no, error, "execute_bulk", _line);
+    const bool may_repeat = m_mysql != nullptr && !m_in_transaction && !m_in_setup;
+    bool handed = false;
+    try {
+        return query_prepared_once(_statement, _parameters, _row, handed);
+    } catch (const exception::connection& e) {
+        // As in query(): a session that died while idle is found by the
+        // statement that uses it. Once rows were handed over, the caller
+        // holds part of a result and must decide itself.
+        if (!may_repeat || handed || m_mysql != nullptr || !session_is_lost(e.error_id())) throw;
+    }
+    return query_prepared_once(_statement, _parameters, _row, handed);
+}
+
+u64 connection::query_prepared_once(const std::string& _statement, const bulk_rows& _parameters,
+                                    const std::function<void(const binary_row&)>& _row, bool& _handed)
+{
+    connect();
+    st_mysql_stmt* statement = prepared(_statement, "query_prepared");
+    const auto& columns = _parameters.data();
+    if (_parameters.size() != 1 || mysql_stmt_param_count(statement) != columns.size())
+        report_and_throw(0, "query_prepared: parameters differ from the statement's", "query_prepared",
+                         __LINE__);
+
+    // One row, bound directly (no array binding, which a SELECT cannot use).
+    std::vector<MYSQL_BIND> binds(columns.size());
+    std::vector<MYSQL_TIME> times(columns.size());
+    std::vector<my_bool> nulls(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        MYSQL_BIND& b = binds[c];
+        const auto& column = columns[c];
+        nulls[c] = column.indicators[0] == STMT_INDICATOR_NULL;
+        b.is_null = &nulls[c];
+        switch (_parameters.columns()[c]) {
+            case bulk_rows::kind::integer:
+                b.buffer_type = MYSQL_TYPE_LONGLONG;
+                b.buffer = const_cast<long long*>(column.integers.data());
+                break;
+            case bulk_rows::kind::text:
+                b.buffer_type = MYSQL_TYPE_STRING;
+                b.buffer = const_cast<char*>(column.texts[0]);
+                b.buffer_length = column.lengths[0];
+                b.length = const_cast<unsigned long*>(column.lengths.data());
+                break;
+            case bulk_rows::kind::date_time: {
+                const auto& v = column.date_times[0];
+                MYSQL_TIME& t = times[c];
+                t.year = v.year;
+                t.month = v.month;
+                t.day = v.day;
+                t.hour = v.hour;
+                t.minute = v.minute;
+                t.second = v.second;
+                t.second_part = v.microsecond;
+                t.time_type = MYSQL_TIMESTAMP_DATETIME;
+                b.buffer_type = MYSQL_TYPE_DATETIME;
+                b.buffer = &t;
+                break;
+            }
+        }
+    }
+    if (mysql_stmt_bind_param(statement, binds.data()) != 0)
+        report_statement_and_throw(statement, "query_prepared", __LINE__);
+    if (mysql_stmt_execute(statement) != 0) report_statement_and_throw(statement, "query_prepared", __LINE__);
+
+    // Bound after every execution: the server prepares the statement again
+    // when a table changed, and its columns may differ.
+    binary_row row;
+    if (!row.bind(statement)) report_statement_and_throw(statement, "query_prepared", __LINE__);
+    u64 count = 0;
+    for (;;) {
+        int status = mysql_stmt_fetch(statement);
+        if (status == MYSQL_NO_DATA) break;
+        if (status == MYSQL_DATA_TRUNCATED && !row.complete_truncated(statement)) status = 1;
+        if (status == 1) report_statement_and_throw(statement, "query_prepared", __LINE__);
+        _handed = true;
+        try {
+            _row(row);
+        } catch (...) {
+            // The rest of a streamed result must be read before the session
+            // serves another statement.
+            while ((status = mysql_stmt_fetch(statement)) == 0 || status == MYSQL_DATA_TRUNCATED) {
+            }
+            if (status == 1)
+                close_session();
+            else
+                mysql_stmt_free_result(statement);
+            throw;
+        }
+        ++count;
+    }
+    mysql_stmt_free_result(statement);
+    return count;
+}
+
+void connection::close_statements() noexcept
+{
+    for (auto& [text, statement] : m_statements) mysql_stmt_close(statement);
+    m_statements.clear();
+}
+
+void connection::report_statement_and_throw(st_mysql_stmt* _statement, const char* _operation, int _line)
+{
+    const u32 error_no = mysql_stmt_errno(_statement);
+    const std::string error = mysql_stmt_error(_statement);
+    for (auto it = m_statements.begin(); it != m_statements.end(); ++it)
+        if (it->second == _statement) {
+            m_statements.erase(it);
+            break;
+        }
+    mysql_stmt_close(_statement);
+    report_and_throw(error_no, error, _operation, _line);
 }
 
 void connection::report_and_throw(const char* _operation, int _line)

@@ -293,3 +293,54 @@ TEST_F(MariadbppTest, SeveralAccountsAreTriedInOrderAndATransactionNeverSpansTwo
     trackmend_test::stderr_capture quiet;
     EXPECT_EQ(error_of([&] { connection->query("SELECT 1"); }), "not ready");
 }
+
+TEST_F(MariadbppTest, PreparedQueryDeliversBinaryValuesAndSurvivesAThrowingReader)
+{
+    m_connection->execute(
+        "INSERT INTO mariadbpp_test (id, small, ts, name) VALUES (-5, 255, '2024-05-01 12:00:01.007999', "
+        "'a'), "
+        "(NULL, NULL, NULL, NULL), (7, 0, '1969-12-31 23:59:59.5', 'b')");
+    using kind = mariadb::bulk_rows::kind;
+    mariadb::bulk_rows after({kind::date_time, kind::integer});
+    after.add_date_time({2000, 1, 1, 0, 0, 0, 0});
+    after.add_integer(std::nullopt);
+    const std::string select =
+        "SELECT id, small, ts, name, id / 2.0E0 AS half FROM mariadbpp_test "
+        "WHERE ts >= ? OR ts IS NULL OR id <=> ? ORDER BY id";
+
+    std::vector<std::string> seen;
+    EXPECT_EQ(
+        m_connection->query_prepared(
+            select, after,
+            [&](const mariadb::binary_row& _row) {
+                if (_row.get_is_null(0)) {
+                    EXPECT_TRUE(_row.get_is_null(2) && _row.get_is_null(3));
+                    seen.push_back("NULL");
+                    return;
+                }
+                const auto ts = _row.get_date_time(_row.column_index("ts"));
+                seen.push_back(std::to_string(_row.get_integer(0)) + "/" +
+                               std::to_string(_row.get_integer(1)) + "/" + std::to_string(ts.second) + "." +
+                               std::to_string(ts.microsecond) + "/" + std::string(_row.get_text(3)) + "/" +
+                               std::to_string(_row.get_double(4)));
+                EXPECT_THROW(_row.get_text(0), mariadb::exception::connection) << "an integer is no text";
+            }),
+        2u);
+    EXPECT_EQ(seen, (std::vector<std::string>{"NULL", "-5/255/1.7999/a/-2.500000"}));
+
+    // A reader that fails at the first row: the rest of the streamed result
+    // is discarded, and the session serves the next statements.
+    after.clear();
+    after.add_date_time({1900, 1, 1, 0, 0, 0, 0});
+    after.add_integer(7);
+    EXPECT_EQ(error_of([&] {
+                  m_connection->query_prepared(select, after, [](const mariadb::binary_row&) {
+                      throw std::runtime_error("reader failed");
+                  });
+              }),
+              "reader failed");
+    EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "3");
+    std::size_t rows = 0;
+    m_connection->query_prepared(select, after, [&](const mariadb::binary_row&) { ++rows; });
+    EXPECT_EQ(rows, 3u);
+}

@@ -20,11 +20,7 @@ public:
     enum class kind { integer, text, date_time };
 
     // A UTC calendar instant with microseconds, as a DATETIME parameter.
-    struct date_time_value
-    {
-        unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-        unsigned long microsecond = 0;
-    };
+    using date_time_value = date_time_fields;
 
     explicit bulk_rows(std::vector<kind> _columns);
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "mariadb++/account.hpp"
+#include "mariadb++/binary_row.hpp"
 #include "mariadb++/bulk_rows.hpp"
 #include "mariadb++/last_error.hpp"
 #include "mariadb++/result_set.hpp"
 #include "mariadb++/types.hpp"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,10 +71,20 @@ public:
     // Runs one statement that returns rows; the result is positioned before
     // its first row.
     result_set_ref query(const std::string& _statement);
-    // Prepares _statement (kept prepared for the next call with the same text
-    // on the same session) and executes it once with all of _rows bound as
-    // parameter arrays. Needs supports_bulk(). Returns the affected rows.
+    // Prepares _statement (kept prepared, per text, until the session ends)
+    // and executes it once with all of _rows bound as parameter arrays.
+    // Needs supports_bulk(). Returns the affected rows.
     u64 execute_bulk(const std::string& _statement, const bulk_rows& _rows);
+    // Runs one SELECT as a prepared statement (kept like execute_bulk's),
+    // its parameters bound from the single row of _parameters, and hands
+    // every result row to _row in the server's order. Rows are streamed, not
+    // stored: the connection runs nothing else meanwhile, and a row is valid
+    // only during its call. When _row throws, the remaining rows are
+    // discarded and the exception passes on. Returns the number of rows.
+    // Like query(), it is sent once more on a new session when the session
+    // turns out lost before any row was handed over.
+    u64 query_prepared(const std::string& _statement, const bulk_rows& _parameters,
+                       const std::function<void(const binary_row&)>& _row);
     // Whether the server executes a prepared statement for an array of
     // parameter rows at once (MariaDB 10.2 and later). Connects.
     bool supports_bulk();
@@ -101,16 +113,25 @@ private:
                                        int _line);
     void free_pending_results(int _line);
     result_set_ref query_once(const std::string& _statement);
-    void close_statement();
-    [[noreturn]] void report_statement_and_throw(int _line);
+    // The statement of _text prepared on this session; throws on failure.
+    st_mysql_stmt* prepared(const std::string& _text, const char* _operation);
+    u64 query_prepared_once(const std::string& _statement, const bulk_rows& _parameters,
+                            const std::function<void(const binary_row&)>& _row, bool& _handed);
+    void close_statements() noexcept;
+    // Reports the statement's error; the statement is closed, so that it is
+    // prepared again next time (its handle may belong to a session that is
+    // gone).
+    [[noreturn]] void report_statement_and_throw(st_mysql_stmt* _statement, const char* _operation,
+                                                 int _line);
     // One attempt to open a session with _account; throws on failure.
     void open_session(const account_ref& _account);
     void close_session() noexcept;
 
     st_mysql* m_mysql = nullptr;
-    // The prepared statement of execute_bulk and its text.
-    st_mysql_stmt* m_statement = nullptr;
-    std::string m_statement_text;
+    // The prepared statements of this session by their text. They die with
+    // the session, so they are closed with it and prepared anew after a
+    // reconnect.
+    std::map<std::string, st_mysql_stmt*, std::less<>> m_statements;
     bool m_auto_commit = true;
     std::string m_schema;
     std::string m_charset;
