@@ -22,15 +22,12 @@ constexpr std::uint32_t version = 1;
 contexts read(std::istream& _is)
 {
     contexts result;
-    if (!binary_records::has_magic(_is, magic)) {
+    if (!binary_records::read_header(_is, magic, version, "context file")) {
         // Written by a version that kept the contexts as a Boost text archive.
         boost::archive::text_iarchive archive(_is);
         archive >> result;
         return result;
     }
-    const auto file_version = binary_records::read_version(_is);
-    if (file_version != version)
-        throw std::runtime_error("unknown context file version " + std::to_string(file_version));
     const auto count = binary_records::read_u32(_is);
     for (std::uint32_t i = 0; i < count; ++i) {
         const timestamp key(std::chrono::milliseconds(binary_records::read_i64(_is)));

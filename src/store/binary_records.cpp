@@ -120,17 +120,20 @@ void write_header(std::ostream& _os, const char (&_magic)[5], std::uint32_t _ver
     write_le<std::uint32_t>(_os, _version);
 }
 
-bool has_magic(std::istream& _is, const char (&_magic)[5])
+bool read_header(std::istream& _is, const char (&_magic)[5], std::uint32_t _version, const char* _what)
 {
     char bytes[4] = {};
     const auto start = _is.tellg();
-    if (_is.read(bytes, 4) && std::memcmp(bytes, _magic, 4) == 0) return true;
-    _is.clear();
-    _is.seekg(start);
-    return false;
+    if (!_is.read(bytes, 4) || std::memcmp(bytes, _magic, 4) != 0) {
+        _is.clear();
+        _is.seekg(start);
+        return false;
+    }
+    const auto version = read_le<std::uint32_t>(_is);
+    if (version != _version)
+        throw std::runtime_error(std::string("unknown ") + _what + " version " + std::to_string(version));
+    return true;
 }
-
-std::uint32_t read_version(std::istream& _is) { return read_le<std::uint32_t>(_is); }
 
 void write_u32(std::ostream& _os, std::uint32_t _value) { write_le(_os, _value); }
 void write_i64(std::ostream& _os, std::int64_t _value) { write_le(_os, _value); }

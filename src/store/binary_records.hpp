@@ -20,9 +20,10 @@ namespace zav::binary_records {
 // early or holds an impossible value.
 
 void write_header(std::ostream& _os, const char (&_magic)[5], std::uint32_t _version);
-// Whether the stream starts with _magic; consumes it only when it does.
-bool has_magic(std::istream& _is, const char (&_magic)[5]);
-std::uint32_t read_version(std::istream& _is);
+// Whether the stream starts with _magic followed by _version: false, with
+// nothing consumed, when it does not start with _magic (a file of an earlier
+// format); throws naming _what when the version is another one.
+bool read_header(std::istream& _is, const char (&_magic)[5], std::uint32_t _version, const char* _what);
 
 void write_u32(std::ostream& _os, std::uint32_t _value);
 void write_i64(std::ostream& _os, std::int64_t _value);

@@ -23,15 +23,12 @@ constexpr std::uint32_t version = 1;
 pending_write read(std::istream& _is)
 {
     pending_write write;
-    if (!binary_records::has_magic(_is, magic)) {
+    if (!binary_records::read_header(_is, magic, version, "pending-insert file")) {
         // Written by a version that kept the batch as a Boost text archive.
         boost::archive::text_iarchive archive(_is);
         archive >> write.positions;
         return write;
     }
-    const auto file_version = binary_records::read_version(_is);
-    if (file_version != version)
-        throw std::runtime_error("unknown pending-insert file version " + std::to_string(file_version));
     write.rows_before = binary_records::read_i64(_is);
     write.positions = binary_records::read_positions(_is);
     binary_records::expect_end(_is);

@@ -25,6 +25,20 @@ constexpr u32 er_server_shutdown = 1053;
 constexpr u32 er_connection_killed = 1927;
 constexpr u32 er_client_interaction_timeout = 4031;  // an idle session closed by the server
 
+MYSQL_TIME to_mysql_time(const date_time_fields& _value)
+{
+    MYSQL_TIME t{};
+    t.year = _value.year;
+    t.month = _value.month;
+    t.day = _value.day;
+    t.hour = _value.hour;
+    t.minute = _value.minute;
+    t.second = _value.second;
+    t.second_part = _value.microsecond;
+    t.time_type = MYSQL_TIMESTAMP_DATETIME;
+    return t;
+}
+
 }  // namespace
 
 connection_ref connection::create(const account_ref& _account)
@@ -319,19 +333,8 @@ u64 connection::execute_bulk(const std::string& _statement, const bulk_rows& _ro
                 break;
             case bulk_rows::kind::date_time: {
                 auto& t = times[c];
-                t.resize(column.date_times.size());
-                for (std::size_t r = 0; r < t.size(); ++r) {
-                    const auto& v = column.date_times[r];
-                    t[r] = MYSQL_TIME{};
-                    t[r].year = v.year;
-                    t[r].month = v.month;
-                    t[r].day = v.day;
-                    t[r].hour = v.hour;
-                    t[r].minute = v.minute;
-                    t[r].second = v.second;
-                    t[r].second_part = v.microsecond;
-                    t[r].time_type = MYSQL_TIMESTAMP_DATETIME;
-                }
+                t.reserve(column.date_times.size());
+                for (const auto& value : column.date_times) t.push_back(to_mysql_time(value));
                 auto& pointers = time_pointers[c];
                 for (auto& time : t) pointers.push_back(&time);
                 b.buffer_type = MYSQL_TYPE_DATETIME;
@@ -406,18 +409,9 @@ u64 connection::query_prepared_once(const std::string& _statement, const bulk_ro
                 b.length = const_cast<unsigned long*>(column.lengths.data());
                 break;
             case bulk_rows::kind::date_time: {
-                const auto& v = column.date_times[0];
-                MYSQL_TIME& t = times[c];
-                t.year = v.year;
-                t.month = v.month;
-                t.day = v.day;
-                t.hour = v.hour;
-                t.minute = v.minute;
-                t.second = v.second;
-                t.second_part = v.microsecond;
-                t.time_type = MYSQL_TIMESTAMP_DATETIME;
+                times[c] = to_mysql_time(column.date_times[0]);
                 b.buffer_type = MYSQL_TYPE_DATETIME;
-                b.buffer = &t;
+                b.buffer = &times[c];
                 break;
             }
         }
