@@ -29,8 +29,8 @@ void gap_filler::fill(const position_record& _previous, const position_record& _
         m_positions.clear();
         m_taken = false;
     }
+    if (!spans_gap(_previous.ts, _current.ts)) return;
     const std::int64_t delta = std::abs(_current.ts - _previous.ts);
-    if (delta < shortest_gap.count() || delta > longest_gap.count()) return;
     const std::int64_t seconds = rounded_seconds(delta);
     if (seconds < smallest_filled_gap.count()) return;
     const std::int64_t dx = std::int64_t{_current.x} - _previous.x;
@@ -42,6 +42,12 @@ void gap_filler::fill(const position_record& _previous, const position_record& _
         synthetic.y = _previous.y + step(dy, k, seconds);
         m_positions.push_back(synthetic);
     }
+}
+
+bool gap_filler::spans_gap(std::int64_t _previous, std::int64_t _current)
+{
+    const std::int64_t delta = std::abs(_current - _previous);
+    return delta >= shortest_gap.count() && delta <= longest_gap.count();
 }
 
 const std::vector<position_record>& gap_filler::take()

@@ -2,6 +2,7 @@
 
 #include "pipeline/position_record.hpp"
 
+#include <cstdint>
 #include <vector>
 
 namespace zav {
@@ -17,6 +18,11 @@ public:
     // smallest_filled_gap. Each is a copy of _previous with linearly
     // interpolated x and y.
     void fill(const position_record& _previous, const position_record& _current);
+
+    // Whether samples at _previous and _current (milliseconds since the
+    // epoch) lie far enough apart for fill() to look at them, but not too
+    // far.
+    static bool spans_gap(std::int64_t _previous, std::int64_t _current);
 
     // The positions collected, ascending by time; the next ones start afresh
     // in the same buffer.

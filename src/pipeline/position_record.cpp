@@ -148,6 +148,19 @@ void record_strings::fill(const position_record& _record, position& _out) const
                         : boost::none;
 }
 
+void record_strings::prefetch(const position_record& _record) const
+{
+    __builtin_prefetch(&m_texts[_record.uid]);
+    if (_record.mac_address != position_record::absent) __builtin_prefetch(&m_texts[_record.mac_address]);
+}
+
+void record_strings::prefetch_characters(const position_record& _record) const
+{
+    __builtin_prefetch(m_texts[_record.uid].data());
+    if (_record.mac_address != position_record::absent)
+        __builtin_prefetch(m_texts[_record.mac_address].data());
+}
+
 position record_strings::position_of(const position_record& _record) const
 {
     position p;

@@ -64,6 +64,12 @@ public:
     // its strings.
     void fill(const position_record& _record, position& _out) const;
     position position_of(const position_record& _record) const;
+    // Ask the processor to fetch the uid and the MAC address of _record into
+    // the cache ahead of their use, since with thousands of tags they lie far
+    // apart: first where the texts are kept, then, some records later, their
+    // characters.
+    void prefetch(const position_record& _record) const;
+    void prefetch_characters(const position_record& _record) const;
 
 private:
     // The number of _text, trying _guess first.

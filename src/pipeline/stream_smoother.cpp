@@ -15,14 +15,33 @@ namespace {
 
 constexpr auto earlier = [](const position_record& _l, const position_record& _r) { return _l.ts < _r.ts; };
 
+// With thousands of objects, the states of consecutive positions' objects lie
+// far apart and out of the cache; asked for this many positions ahead, their
+// loads overlap instead of each waiting for memory in turn.
+constexpr std::size_t prefetch_distance = 16;
+
+void prefetch(const void* _address) { __builtin_prefetch(_address); }
+
 }  // namespace
+
+position_record stream_smoother::record_of(const position& _position)
+{
+    const position_record record = m_strings.record_of(_position);
+    cover_strings();
+    return record;
+}
+
+void stream_smoother::cover_strings()
+{
+    if (m_objects.size() < m_strings.size()) m_objects.resize(m_strings.size());
+}
 
 void stream_smoother::set_carry_over(positions_vector _raw, positions_vector _filtered)
 {
     m_raw.clear();
     m_filtered.clear();
-    for (const position& p : _raw) m_raw.push_back(m_tracks.record_of(p));
-    for (const position& p : _filtered) m_filtered.push_back(m_tracks.record_of(p));
+    for (const position& p : _raw) m_raw.push_back(record_of(p));
+    for (const position& p : _filtered) m_filtered.push_back(record_of(p));
     m_raw_in_time_order = std::is_sorted(m_raw.begin(), m_raw.end(), earlier);
     m_filtered_in_time_order = std::is_sorted(m_filtered.begin(), m_filtered.end(), earlier);
     m_processed_any = !m_raw.empty();
@@ -34,7 +53,7 @@ void stream_smoother::set_carry_over(positions_vector _raw, positions_vector _fi
 positions_vector stream_smoother::push(positions_vector _arrived, const sink& _sink)
 {
     return push_records(std::move(_arrived), [&](const position_record& _r) {
-        m_tracks.strings().fill(_r, m_out);
+        m_strings.fill(_r, m_out);
         _sink(m_out);
     });
 }
@@ -42,7 +61,7 @@ positions_vector stream_smoother::push(positions_vector _arrived, const sink& _s
 positions_vector stream_smoother::push_records(positions_vector _arrived, const record_sink& _sink)
 {
     m_arrived.clear();
-    for (const position& p : _arrived) m_arrived.push_back(m_tracks.record_of(p));
+    for (const position& p : _arrived) m_arrived.push_back(record_of(p));
     _arrived.clear();
     add(m_arrived);
     process(_sink);
@@ -52,7 +71,7 @@ positions_vector stream_smoother::push_records(positions_vector _arrived, const 
 std::vector<position_record> stream_smoother::push_records(std::vector<position_record> _arrived,
                                                            const record_sink& _sink)
 {
-    m_tracks.cover_strings();
+    cover_strings();
     add(_arrived);
     _arrived.clear();
     process(_sink);
@@ -82,14 +101,26 @@ void stream_smoother::add(std::vector<position_record>& _arrived)
     // The per-object samples may have lost what a position older than one
     // processed already would reach.
     if (m_processed_any && first < m_newest_processed) m_index_valid = false;
-    if (m_state.size() < m_tracks.size()) m_state.resize(m_tracks.size());
 
     if (m_pending.empty() || first >= m_pending.back().ts) {
-        for (const position_record& r : _arrived) {
-            if (r.has_coordinates() && m_index_valid)
-                m_tracks.samples(r.uid).push_back({r.ts, m_pending_first + m_pending.size(), r.x, r.y});
-            m_pending.push_back(r);
+        if (!m_index_valid) {
+            m_pending.insert(m_pending.end(), _arrived.data(), _arrived.data() + _arrived.size());
+            return;
         }
+        const std::size_t n = _arrived.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            // The state first, then, once it is there, the end of its samples.
+            if (i + prefetch_distance < n) prefetch(&m_objects[_arrived[i + prefetch_distance].uid]);
+            if (i + prefetch_distance / 2 < n) {
+                const std::vector<track_sample>& ahead =
+                    m_objects[_arrived[i + prefetch_distance / 2].uid].samples;
+                prefetch(ahead.data() + ahead.size());
+            }
+            const position_record& r = _arrived[i];
+            if (r.has_coordinates())
+                m_objects[r.uid].samples.push_back({r.ts, m_pending_first + m_pending.size() + i, r.x, r.y});
+        }
+        m_pending.insert(m_pending.end(), _arrived.data(), _arrived.data() + n);
         return;
     }
 
@@ -108,18 +139,26 @@ void stream_smoother::add(std::vector<position_record>& _arrived)
 
 void stream_smoother::rebuild()
 {
-    for (std::uint32_t object = 0; object < m_tracks.size(); ++object) m_tracks.samples(object).clear();
-    m_state.assign(m_tracks.size(), track_state{});
+    for (object_state& state : m_objects) {
+        std::vector<track_sample> samples = std::move(state.samples);
+        samples.clear();
+        state = object_state{};
+        state.samples = std::move(samples);
+    }
     for (const position_record& r : m_raw)
-        if (r.has_coordinates()) m_tracks.samples(r.uid).push_back({r.ts, no_index, r.x, r.y});
-    for (std::uint32_t object = 0; object < m_tracks.size(); ++object)
-        m_state[object].first_pending = m_tracks.samples(object).size();
+        if (r.has_coordinates()) m_objects[r.uid].samples.push_back({r.ts, no_index, r.x, r.y});
+    for (object_state& state : m_objects)
+        state.first_pending = static_cast<std::uint32_t>(state.samples.size());
     for (std::size_t i = 0; i < m_pending.size(); ++i) {
         const position_record& r = m_pending[i];
-        if (r.has_coordinates()) m_tracks.samples(r.uid).push_back({r.ts, m_pending_first + i, r.x, r.y});
+        if (r.has_coordinates()) m_objects[r.uid].samples.push_back({r.ts, m_pending_first + i, r.x, r.y});
     }
-    for (std::size_t i = 0; i < m_filtered.size(); ++i)
-        if (m_filtered[i].has_coordinates()) m_state[m_filtered[i].uid].last_filtered = m_filtered_first + i;
+    for (std::size_t i = 0; i < m_filtered.size(); ++i) {
+        const position_record& r = m_filtered[i];
+        if (!r.has_coordinates()) continue;
+        m_objects[r.uid].last_filtered = m_filtered_first + i;
+        m_objects[r.uid].last_filtered_ts = r.ts;
+    }
     m_index_valid = true;
 }
 
@@ -128,9 +167,10 @@ void stream_smoother::filter(std::size_t _count)
     ++m_call;
     m_touched.clear();
     for (std::size_t i = 0; i < _count; ++i) {
+        if (i + prefetch_distance < _count) prefetch(&m_objects[m_pending[i + prefetch_distance].uid]);
         const position_record& r = m_pending[i];
         if (!r.has_coordinates()) continue;
-        track_state& state = m_state[r.uid];
+        object_state& state = m_objects[r.uid];
         if (state.call != m_call) {
             state.call = m_call;
             state.processed = 0;
@@ -143,9 +183,21 @@ void stream_smoother::filter(std::size_t _count)
     // gathered and sorted anew for every position. Collected by position and
     // used in order afterwards.
     m_medians.resize(_count);
-    for (const std::uint32_t object : m_touched) {
-        std::vector<track_sample>& samples = m_tracks.samples(object);
-        track_state& state = m_state[object];
+    for (std::size_t k = 0; k < m_touched.size(); ++k) {
+        if (k + 2 < m_touched.size()) prefetch(&m_objects[m_touched[k + 2]]);
+        if (k + 1 < m_touched.size()) {
+            // The samples this call filters were added 10 s ago and are no
+            // longer in the cache; their windows reach a second back.
+            const object_state& next = m_objects[m_touched[k + 1]];
+            const track_sample* from =
+                next.samples.data() +
+                std::max(next.head, next.first_pending - std::min(next.first_pending, 4u));
+            for (std::size_t line = 0; line < 6; ++line)
+                prefetch(reinterpret_cast<const char*>(from) + 64 * line);
+        }
+        const std::uint32_t object = m_touched[k];
+        object_state& state = m_objects[object];
+        std::vector<track_sample>& samples = state.samples;
         const std::size_t first = state.first_pending;
         // Every sample of the object processed later is at least as new as
         // this one (an older arrival rebuilds the index), so the samples more
@@ -160,7 +212,7 @@ void stream_smoother::filter(std::size_t _count)
             const std::size_t end = window_end(samples, r + 1, t);
             m_medians[samples[r].index - m_pending_first] = m_median.over(samples, begin, end - 1);
         }
-        state.first_pending = first + state.processed;
+        state.first_pending = static_cast<std::uint32_t>(first + state.processed);
         // Dropped in blocks, so that the list is not shifted for every
         // sample, yet small ones: a list's capacity doubles when dead samples
         // pile up beyond a power of two, and with 10,000 objects that is
@@ -191,16 +243,26 @@ void stream_smoother::smooth_and_emit(std::size_t _count, const record_sink& _si
     }
     const std::size_t first_filtered = m_filtered.size();
     for (std::size_t i = 0; i < _count; ++i) {
+        if (i + prefetch_distance < _count) {
+            const position_record& ahead = m_pending[i + prefetch_distance];
+            prefetch(&m_objects[ahead.uid]);
+            m_strings.prefetch(ahead);
+        }
+        if (i + prefetch_distance / 2 < _count)
+            m_strings.prefetch_characters(m_pending[i + prefetch_distance / 2]);
         position_record filtered = m_pending[i];
         if (filtered.has_coordinates()) {
             filtered.x = m_medians[i].x;
             filtered.y = m_medians[i].y;
-            track_state& state = m_state[filtered.uid];
+            object_state& state = m_objects[filtered.uid];
             // Only the latest earlier sample counts: an older one lies behind
-            // a gap that is not filled.
-            if (state.last_filtered != no_index && state.last_filtered >= m_filtered_first)
+            // a gap that is not filled. It is fetched only for a gap: it lies
+            // anywhere in the last 10 s of filtered samples.
+            if (state.last_filtered != no_index && state.last_filtered >= m_filtered_first &&
+                gap_filler::spans_gap(state.last_filtered_ts, filtered.ts))
                 m_gaps.fill(m_filtered[state.last_filtered - m_filtered_first], filtered);
             state.last_filtered = m_filtered_first + m_filtered.size();
+            state.last_filtered_ts = filtered.ts;
         }
         m_filtered.push_back(filtered);
     }
@@ -249,7 +311,7 @@ positions_vector stream_smoother::positions_of(const std::deque<position_record>
 {
     positions_vector positions;
     positions.reserve(_records.size());
-    for (const position_record& r : _records) positions.push_back(m_tracks.strings().position_of(r));
+    for (const position_record& r : _records) positions.push_back(m_strings.position_of(r));
     return positions;
 }
 

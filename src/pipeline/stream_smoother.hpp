@@ -2,9 +2,9 @@
 
 #include "pipeline/coordinates.hpp"
 #include "pipeline/gap_filler.hpp"
-#include "pipeline/object_tracks.hpp"
 #include "pipeline/position_record.hpp"
 #include "pipeline/sliding_median.hpp"
+#include "pipeline/track_sample.hpp"
 #include "position.hpp"
 
 #include <cstddef>
@@ -61,8 +61,8 @@ public:
     // The texts of the records handed out; a text's number and its string
     // stay valid for the smoother's lifetime. Texts may be added to it, to
     // number those of records handed to push_records().
-    const record_strings& strings() const { return m_tracks.strings(); }
-    record_strings& strings() { return m_tracks.strings(); }
+    const record_strings& strings() const { return m_strings; }
+    record_strings& strings() { return m_strings; }
 
     // The state, as positions_post_processor::additional_data holds it.
     positions_vector held_back() const;
@@ -78,20 +78,32 @@ public:
 private:
     static constexpr std::uint64_t no_index = UINT64_MAX;
 
-    // Per object; its samples are m_tracks.samples(object).
-    struct track_state
+    // Per object, all that a position of it touches, in one cache line: an
+    // object is visited several times per position, at random among
+    // thousands of others.
+    struct alignas(64) object_state
     {
-        // Samples before head are out of every later window.
-        std::size_t head = 0;
-        // The samples from here on are those of held-back positions.
-        std::size_t first_pending = 0;
-        // m_filtered's index of the object's latest filtered sample, where gaps start.
+        // The samples with coordinates of the carry-over and the held-back
+        // positions, in the order of processing; those before head are out
+        // of every later window, those from first_pending on are held back.
+        std::vector<track_sample> samples;
+        // m_filtered's index and the time of the object's latest filtered
+        // sample, where gaps start; it counts while that index is still in
+        // m_filtered.
         std::uint64_t last_filtered = no_index;
+        std::int64_t last_filtered_ts = 0;
         // How many of its samples the current call processes.
         std::uint64_t call = 0;
-        std::size_t processed = 0;
+        // Counts of one object's samples within some 11 s, far below 2^32.
+        std::uint32_t processed = 0;
+        std::uint32_t head = 0;
+        std::uint32_t first_pending = 0;
     };
+    static_assert(sizeof(object_state) == 64);
 
+    position_record record_of(const position& _position);
+    // Gives every text of m_strings an object state.
+    void cover_strings();
     void add(std::vector<position_record>& _arrived);
     void process(const record_sink& _sink);
     positions_vector positions_of(const std::deque<position_record>& _records) const;
@@ -101,8 +113,8 @@ private:
     void carry(std::size_t _count);
 
     // Objects are known by the number of their uid among the record texts.
-    object_tracks m_tracks;
-    std::vector<track_state> m_state;
+    record_strings m_strings;
+    std::vector<object_state> m_objects;
 
     // Held back, in time order; m_pending_first numbers m_pending.front().
     std::deque<position_record> m_pending;
@@ -116,7 +128,7 @@ private:
     bool m_processed_any = false;
     std::int64_t m_newest_processed = 0;
 
-    // Whether m_tracks and m_state describe the carry-over and the held-back
+    // Whether m_objects describes the carry-over and the held-back
     // positions; when false, rebuild() makes them anew before the next filter.
     bool m_index_valid = true;
     std::uint64_t m_call = 0;
