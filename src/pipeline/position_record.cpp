@@ -1,5 +1,6 @@
 #include "pipeline/position_record.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -26,7 +27,7 @@ std::uint32_t load4(const char* _bytes)
 // Byte-wise equality, inline for the short texts of positions (uids, MAC
 // addresses, areas): every position compares a few texts with those of its
 // tag's last one, and a call of memcmp for each costs more than the compare.
-bool same_text(const std::string& _known, std::string_view _text)
+bool same_text(std::string_view _known, std::string_view _text)
 {
     const std::size_t n = _text.size();
     if (_known.size() != n) return false;
@@ -66,6 +67,7 @@ std::uint32_t record_strings::number_of(std::string_view _text)
     if (number == uid_numbers::none) {
         number = static_cast<std::uint32_t>(m_texts.size());
         m_texts.emplace_back(_text);
+        m_places.push_back({&m_texts.back(), m_texts.back().data()});
         m_numbers.add(m_texts.back(), number);
     }
     m_last = number;
@@ -104,7 +106,21 @@ void record_strings::number_texts(position_record& _record, std::string_view _ui
     _record.uid = number_of(_uid);
     if (m_last_of_uid.size() <= _record.uid) m_last_of_uid.resize(_record.uid + 1);
     last_texts& last = m_last_of_uid[_record.uid];
-    if (_mac_address) last.mac_address = _record.mac_address = number_of(*_mac_address, last.mac_address);
+    if (_mac_address) {
+        // The uid's last MAC address is compared where it is kept inline,
+        // next to the uid's other last texts: with thousands of tags, the
+        // table's copy lies elsewhere and out of the cache.
+        if (last.mac_address != position_record::absent && last.mac_size <= sizeof last.mac_characters &&
+            same_text(std::string_view(last.mac_characters, last.mac_size), *_mac_address)) {
+            _record.mac_address = last.mac_address;
+        } else {
+            last.mac_address = _record.mac_address = number_of(*_mac_address, last.mac_address);
+            last.mac_size =
+                static_cast<std::uint8_t>(std::min(_mac_address->size(), sizeof last.mac_characters + 1));
+            if (last.mac_size <= sizeof last.mac_characters)
+                std::memcpy(last.mac_characters, _mac_address->data(), last.mac_size);
+        }
+    }
     if (_area_uid) last.area_uid = _record.area_uid = number_of(*_area_uid, last.area_uid);
     if (_project_uid) last.project_uid = _record.project_uid = number_of(*_project_uid, last.project_uid);
 }
@@ -150,15 +166,14 @@ void record_strings::fill(const position_record& _record, position& _out) const
 
 void record_strings::prefetch(const position_record& _record) const
 {
-    __builtin_prefetch(&m_texts[_record.uid]);
-    if (_record.mac_address != position_record::absent) __builtin_prefetch(&m_texts[_record.mac_address]);
-}
-
-void record_strings::prefetch_characters(const position_record& _record) const
-{
-    __builtin_prefetch(m_texts[_record.uid].data());
-    if (_record.mac_address != position_record::absent)
-        __builtin_prefetch(m_texts[_record.mac_address].data());
+    const text_place& uid = m_places[_record.uid];
+    __builtin_prefetch(uid.text);
+    __builtin_prefetch(uid.characters);
+    if (_record.mac_address != position_record::absent) {
+        const text_place& mac_address = m_places[_record.mac_address];
+        __builtin_prefetch(mac_address.text);
+        __builtin_prefetch(mac_address.characters);
+    }
 }
 
 position record_strings::position_of(const position_record& _record) const

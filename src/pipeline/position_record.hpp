@@ -64,12 +64,9 @@ public:
     // its strings.
     void fill(const position_record& _record, position& _out) const;
     position position_of(const position_record& _record) const;
-    // Ask the processor to fetch the uid and the MAC address of _record into
-    // the cache ahead of their use, since with thousands of tags they lie far
-    // apart: first where the texts are kept, then, some records later, their
-    // characters.
+    // Asks the processor to fetch the uid and the MAC address of _record into
+    // the cache ahead of their use: with thousands of tags they lie far apart.
     void prefetch(const position_record& _record) const;
-    void prefetch_characters(const position_record& _record) const;
 
 private:
     // The number of _text, trying _guess first.
@@ -78,6 +75,14 @@ private:
     uid_numbers m_numbers;
     // A deque, so that the views uid_numbers keeps of the texts stay valid.
     std::deque<std::string> m_texts;
+    // Per text number, where the string and its characters lie, for
+    // prefetch() to find them without a walk through the deque.
+    struct text_place
+    {
+        const std::string* text;
+        const char* characters;
+    };
+    std::vector<text_place> m_places;
     std::uint32_t m_last = position_record::absent;
     // Per uid number, the MAC address, area and project of its last record:
     // a tag's texts rarely change, so they are compared instead of looked up.
@@ -86,6 +91,10 @@ private:
         std::uint32_t mac_address = position_record::absent;
         std::uint32_t area_uid = position_record::absent;
         std::uint32_t project_uid = position_record::absent;
+        // The characters of mac_address, when it has at most 19 (a MAC
+        // address has 17); mac_size is 20 for a longer one.
+        std::uint8_t mac_size = 0;
+        char mac_characters[19] = {};
     };
     std::vector<last_texts> m_last_of_uid;
 };
