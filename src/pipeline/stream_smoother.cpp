@@ -189,13 +189,12 @@ void stream_smoother::filter(std::size_t _count)
         if (k + 4 < m_touched.size()) prefetch(&m_objects[m_touched[k + 4]]);
         if (k + 2 < m_touched.size()) {
             // The samples this call filters were added 10 s ago and are no
-            // longer in the cache; their windows reach a second back.
+            // longer in the cache; their windows reach a second back, and
+            // dropping the samples out of reach moves all the later ones.
             const object_state& next = m_objects[m_touched[k + 2]];
-            const track_sample* from =
-                next.samples.data() +
-                std::max(next.head, next.first_pending - std::min(next.first_pending, 4u));
-            for (std::size_t line = 0; line < 6; ++line)
-                prefetch(reinterpret_cast<const char*>(from) + 64 * line);
+            const char* from = reinterpret_cast<const char*>(next.samples.data() + next.head);
+            const char* to = reinterpret_cast<const char*>(next.samples.data() + next.samples.size());
+            for (; from < to; from += 64) prefetch(from);
         }
         const std::uint32_t object = m_touched[k];
         object_state& state = m_objects[object];

@@ -15,18 +15,19 @@ using namespace zav;
 TEST(RecordStringsTest, NumbersFollowTheTextsAsTheyChange)
 {
     std::mt19937 random(11);
-    const auto pick = [&](std::size_t _n) { return std::uniform_int_distribution<std::size_t>(0, _n - 1)(random); };
+    const auto pick = [&](std::size_t _n) {
+        return std::uniform_int_distribution<std::size_t>(0, _n - 1)(random);
+    };
     const std::vector<std::string> uids = {"0x1", "0x2", "0x3", "a uid of more than sixteen bytes"};
-    const std::vector<std::string> mac_addresses = {
-        "",
-        "D8:80:39:00:00:7C",
-        "D8:80:39:00:00:7D",
-        std::string(19, 'm'),
-        std::string(19, 'n'),
-        std::string(20, 'm'),
-        std::string(20, 'n'),
-        std::string(21, 'm') + "x",
-        "0x1"};  // equal to a uid: one text, one number
+    const std::vector<std::string> mac_addresses = {"",
+                                                    "D8:80:39:00:00:7C",
+                                                    "D8:80:39:00:00:7D",
+                                                    std::string(19, 'm'),
+                                                    std::string(19, 'n'),
+                                                    std::string(20, 'm'),
+                                                    std::string(20, 'n'),
+                                                    std::string(21, 'm') + "x",
+                                                    "0x1"};  // equal to a uid: one text, one number
     const std::vector<std::string> areas = {"hall-1", "hall-2", "0x2"};
 
     record_strings strings;
