@@ -29,6 +29,11 @@ public:
     // long, and holding one would let a file without line ends fill memory.
     std::optional<std::string_view> next_line();
 
+    // The bytes read after the last line returned, the next line's first:
+    // a look ahead, which may end within that line. Valid until the next
+    // call of next_line().
+    std::string_view unread() const { return {m_buffer.data() + m_begin, m_end - m_begin}; }
+
     // True once next_line() has reported the end of the file.
     bool at_end() const { return m_at_end; }
 

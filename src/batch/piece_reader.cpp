@@ -90,6 +90,12 @@ bool piece_reader::fill(block& _block)
             for (std::size_t added = 0; added < m_piece_size;) {
                 const auto line = m_input.next_line();
                 if (!line) break;
+                // The next line's uid is looked up while this line is parsed:
+                // with thousands of tags its place in the table is out of the
+                // cache. Uids kept inline have at most 16 bytes.
+                const std::string_view next = m_input.unread().substr(0, 17);
+                if (const std::size_t uid_end = next.find('|'); uid_end != std::string_view::npos)
+                    m_strings.prefetch_number(next.substr(0, uid_end));
                 if (append_csv_record(*line, m_strings, _block.records)) ++added;
             }
             _block.pieces.push_back(

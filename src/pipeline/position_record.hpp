@@ -44,6 +44,8 @@ public:
     std::uint32_t number_of(std::string_view _text);
     // The number of _text, or position_record::absent.
     std::uint32_t find(std::string_view _text) const;
+    // Asks for what numbering _text will read, ahead of its use.
+    void prefetch_number(std::string_view _text) const { m_numbers.prefetch(_text); }
     std::size_t size() const { return m_texts.size(); }
     const std::string& text(std::uint32_t _number) const { return m_texts[_number]; }
 

@@ -84,4 +84,10 @@ std::uint32_t uid_numbers::find(std::string_view _uid) const
     return m_slots[slot_of(key_of(_uid))].number;
 }
 
+void uid_numbers::prefetch(std::string_view _uid) const
+{
+    if (_uid.size() > inline_length || m_slots.empty()) return;
+    __builtin_prefetch(&m_slots[hash_of(key_of(_uid)) & (m_slots.size() - 1)]);
+}
+
 }  // namespace zav

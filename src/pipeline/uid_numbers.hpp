@@ -23,6 +23,9 @@ public:
     std::pair<std::uint32_t, bool> add(std::string_view _uid, std::uint32_t _number);
     // The number of _uid, or none.
     std::uint32_t find(std::string_view _uid) const;
+    // Asks the processor to fetch where find(_uid) starts looking into the
+    // cache: with thousands of uids, the table is larger than the cache.
+    void prefetch(std::string_view _uid) const;
 
 private:
     struct short_key

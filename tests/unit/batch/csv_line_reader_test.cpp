@@ -63,6 +63,18 @@ TEST_F(CsvLineReaderTest, SplitsLinesAcrossBlocks)
     EXPECT_EQ(read_all(reader), expected);
     EXPECT_TRUE(reader.at_end());
     EXPECT_FALSE(reader.next_line()) << "stays at the end";
+
+    // The look ahead shows the start of the next line wherever the blocks
+    // end, and nothing after the last.
+    csv_line_reader ahead(write(content));
+    for (std::size_t i = 0; ahead.next_line(); ++i) {
+        const std::string_view unread = ahead.unread();
+        const std::string next = i + 1 < expected.size() ? expected[i + 1] : "";
+        ASSERT_EQ(unread.substr(0, std::min(unread.size(), next.size())),
+                  std::string_view(next).substr(0, std::min(unread.size(), next.size())))
+            << "after line " << i;
+    }
+    EXPECT_TRUE(ahead.unread().empty());
 }
 
 TEST_F(CsvLineReaderTest, EmptyFileAndOverlongLines)
