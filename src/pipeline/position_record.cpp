@@ -62,7 +62,7 @@ void assign(boost::optional<std::string>& _out, const std::string* _text)
 std::uint32_t record_strings::number_of(std::string_view _text)
 {
     // Consecutive positions of one tag repeat the same texts.
-    if (m_last != position_record::absent && same_text(m_texts[m_last], _text)) return m_last;
+    if (m_last != position_record::absent && same_text(m_last_text, _text)) return m_last;
     std::uint32_t number = m_numbers.find(_text);
     if (number == uid_numbers::none) {
         number = static_cast<std::uint32_t>(m_texts.size());
@@ -70,6 +70,7 @@ std::uint32_t record_strings::number_of(std::string_view _text)
         m_places.push_back({&m_texts.back(), m_texts.back().data()});
         m_numbers.add(m_texts.back(), number);
     }
+    if (m_last != number) m_last_text.assign(_text);
     m_last = number;
     return number;
 }

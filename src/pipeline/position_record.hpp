@@ -85,7 +85,10 @@ private:
         const char* characters;
     };
     std::vector<text_place> m_places;
+    // The text numbered last, and a copy of it: with thousands of tags, the
+    // table's copy is out of the cache by the time the next line compares.
     std::uint32_t m_last = position_record::absent;
+    std::string m_last_text;
     // Per uid number, the MAC address, area and project of its last record:
     // a tag's texts rarely change, so they are compared instead of looked up.
     struct last_texts
