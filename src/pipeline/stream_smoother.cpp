@@ -191,10 +191,11 @@ void stream_smoother::filter(std::size_t _count)
             // The samples this call filters were added 10 s ago and are no
             // longer in the cache; their windows reach a second back, and
             // dropping the samples out of reach moves all the later ones.
+            // Bounded, for the long lists of small pieces and of the daemon.
             const object_state& next = m_objects[m_touched[k + 2]];
             const char* from = reinterpret_cast<const char*>(next.samples.data() + next.head);
             const char* to = reinterpret_cast<const char*>(next.samples.data() + next.samples.size());
-            for (; from < to; from += 64) prefetch(from);
+            for (int line = 0; from < to && line < 32; from += 64, ++line) prefetch(from);
         }
         const std::uint32_t object = m_touched[k];
         object_state& state = m_objects[object];
