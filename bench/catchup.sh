@@ -15,7 +15,9 @@
 #
 # With CATCHUP_STRACE=FILE the daemon runs under `strace -c -w -f` (wall time
 # per system call: waiting for the server, fsync, ...) and the summary goes
-# to FILE; the times of such a run are a profile, not a measurement.
+# to FILE; with CATCHUP_PERF=FILE it runs under `perf record -g` (the
+# daemon's CPU by function, for `perf report -i FILE`). The times of such a
+# run are a profile, not a measurement.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -61,10 +63,13 @@ echo "catching up" >&2
 start=$(now)
 "$trackmend" -c "$work/config.json" 2>"$work/daemon.log" &
 daemon_pid=$!
-strace_pid=
+tracer_pid=
 if [ -n "${CATCHUP_STRACE:-}" ]; then
   strace -c -w -f -o "$CATCHUP_STRACE" -p "$daemon_pid" 2>/dev/null &
-  strace_pid=$!
+  tracer_pid=$!
+elif [ -n "${CATCHUP_PERF:-}" ]; then
+  perf record -q ${CATCHUP_PERF_OPTIONS:--g} -o "$CATCHUP_PERF" -p "$daemon_pid" 2>/dev/null &
+  tracer_pid=$!
 fi
 # Caught up once the newest written time is within the hold-back (10 s), the
 # trimmed trailing second and a margin of the newest raw position, and no
@@ -80,10 +85,12 @@ done
 end=$(now)
 # The daemon's own CPU time (user + system), from its clock ticks.
 cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$daemon_pid/stat")
+# perf writes its file when told to stop, before its target ends.
+[ -z "${CATCHUP_PERF:-}" ] || kill -INT "$tracer_pid" 2>/dev/null || true
 kill -TERM "$daemon_pid"
 wait "$daemon_pid" || true
 daemon_pid=
-[ -z "$strace_pid" ] || wait "$strace_pid" || true
+[ -z "$tracer_pid" ] || wait "$tracer_pid" || true
 written=$(sql -e "SELECT count(*) FROM positions")
 
 # The ceiling: the same processed rows sent back by one connection as

@@ -105,7 +105,8 @@ private:
     // count: the longest prefix whose rows positions holds, duplicates
     // counted as often as they occur.
     std::size_t present_prefix_without_count(const positions_vector& _positions) const;
-    // Inserts _positions from _begin on, piece by piece.
+    // Inserts _positions from _begin on, piece by piece, each in a
+    // transaction of its own with the fence of the writer lease.
     void insert_pieces(const positions_vector& _positions, std::size_t _begin);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
     // The raw rows of (_after, _until] in the server's order, through the
@@ -115,11 +116,8 @@ private:
     // (polling, until a termination signal: "Interrupted") when _wait is
     // true, throws otherwise. Database failures are thrown.
     void take_writer_lease(bool _wait);
-    // One piece: one transaction with one INSERT of the whole range.
-    void write_positions_impl(boost::sub_range<const positions_vector> _range);
-    // Runs inside the piece's transaction before its INSERT: the fence of the
-    // writer lease, so that a daemon that lost the lease writes nothing.
-    void before_piece_insert();
+    // One INSERT of the whole range, inside the piece's open transaction.
+    void insert_piece(boost::sub_range<const positions_vector> _range);
 
     mariadb::connection_ref m_connection;
     const signals_handle& m_signals;

@@ -126,32 +126,8 @@ std::size_t database_impl::present_prefix_without_count(const positions_vector& 
 
 void database_impl::insert_pieces(const positions_vector& _positions, std::size_t _begin)
 {
-    const auto piece = static_cast<std::size_t>(m_insert_piece_size);
-    for (std::size_t begin = _begin; begin < _positions.size();) {
-        const std::size_t end = std::min(_positions.size(), begin + piece);
-        write_positions_impl(positions_range(_positions.begin() + static_cast<std::ptrdiff_t>(begin),
-                                             _positions.begin() + static_cast<std::ptrdiff_t>(end)));
-        begin = end;
-    }
-}
-
-void database_impl::clear_positions_table()
-{
-    with_located_errors(CORE_SOURCE_LOCATION, [&] { m_connection->execute("TRUNCATE TABLE positions"); });
-}
-
-void database_impl::before_piece_insert()
-{
-    // Until the fence passes again, the next write takes the lease first.
-    m_lease_held = false;
-    m_lease->fence_in_transaction();
-    m_lease_held = true;
-    m_lease_renew_due = std::chrono::steady_clock::now() + m_lease_duration / 3;
-}
-
-void database_impl::write_positions_impl(positions_range _range)
-{
-    const auto rows = with_located_errors(CORE_SOURCE_LOCATION, [&] {
+    if (_begin >= _positions.size()) return;
+    with_located_errors(CORE_SOURCE_LOCATION, [&] {
         if (!m_bulk) {
             m_bulk = m_connection->supports_bulk();
             if (!*m_bulk)
@@ -159,30 +135,55 @@ void database_impl::write_positions_impl(positions_range _range)
                     "The database server cannot execute bulk inserts; writing with multi-row INSERT "
                     "statements");
         }
-        // The piece and the lease check commit together or not at all: a
+        // Each piece and the lease check commit together or not at all: a
         // daemon that lost the lease leaves no row, and a piece is never half
-        // in the table, whichever node dies meanwhile.
-        m_connection->begin();
+        // in the table, whichever node dies meanwhile. The commit of a piece
+        // travels with the start and the fence of the next one, so that a
+        // piece costs two round trips: that and its INSERT.
+        const auto piece = static_cast<std::size_t>(m_insert_piece_size);
+        bool open = false;
         try {
-            before_piece_insert();
-            mariadb::u64 inserted = 0;
-            if (*m_bulk) {
-                bulk_insert::fill(m_bulk_rows, _range);
-                inserted = m_connection->execute_bulk(bulk_insert::statement, m_bulk_rows);
-            } else {
-                inserted = m_connection->execute(render_insert_statement(
-                    _range, [this](std::string_view _text) { return m_connection->escape(_text); }));
+            for (std::size_t begin = _begin; begin < _positions.size();) {
+                const std::size_t end = std::min(_positions.size(), begin + piece);
+                // Until the fence passes again, the next write takes the
+                // lease first.
+                m_lease_held = false;
+                const std::string& fence = m_lease->fence_statement();
+                m_lease->check_fence(open ? m_connection->commit_and_begin_with(fence)
+                                          : m_connection->begin_with(fence));
+                open = true;
+                m_lease_held = true;
+                m_lease_renew_due = std::chrono::steady_clock::now() + m_lease_duration / 3;
+                insert_piece(positions_range(_positions.begin() + static_cast<std::ptrdiff_t>(begin),
+                                             _positions.begin() + static_cast<std::ptrdiff_t>(end)));
+                begin = end;
             }
             m_connection->commit();
-            return inserted;
         } catch (...) {
-            // Nothing of the piece may stay behind; a lost session has been
-            // rolled back by the server already.
+            // Nothing of the open piece may stay behind; a lost session has
+            // been rolled back by the server already.
             m_connection->rollback();
             throw;
         }
     });
-    m_logger.debug("Rows inserted %1%") % rows;
+}
+
+void database_impl::clear_positions_table()
+{
+    with_located_errors(CORE_SOURCE_LOCATION, [&] { m_connection->execute("TRUNCATE TABLE positions"); });
+}
+
+void database_impl::insert_piece(positions_range _range)
+{
+    mariadb::u64 inserted = 0;
+    if (*m_bulk) {
+        bulk_insert::fill(m_bulk_rows, _range);
+        inserted = m_connection->execute_bulk(bulk_insert::statement, m_bulk_rows);
+    } else {
+        inserted = m_connection->execute(render_insert_statement(
+            _range, [this](std::string_view _text) { return m_connection->escape(_text); }));
+    }
+    m_logger.debug("Rows inserted %1%") % inserted;
 }
 
 long long database_impl::count_positions_from(timestamp _from) const

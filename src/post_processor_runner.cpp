@@ -116,7 +116,10 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
         m_logger.debug("No new positions").short_function(CORE_SOURCE_LOCATION);
         return false;
     }
-    if (!m_saved_contexts.count(last)) m_saved_contexts = restore_additional_data();
+    if (!m_saved_contexts.count(last)) {
+        m_saved_contexts = restore_additional_data();
+        m_saved_records.clear();
+    }
     // Without the context of `last` (another daemon wrote up to it, or the
     // state was lost) the carry-over is rebuilt from earlier raw rows.
     const bool with_context = m_saved_contexts.count(last) != 0;
@@ -160,14 +163,26 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // newest processed position is a raw one read from this window.
     // Without a context of its own, `last` gets none: a restart rebuilds it
     // again rather than resume from an empty one.
+    // The context of `last` was encoded when it was saved as the new one a
+    // piece ago, and has not changed since.
     additional_data_map next_contexts;
+    context_file::records next_records;
+    next_records.emplace(new_last, context_file::encode(new_last, window->next_context));
     next_contexts.emplace(new_last, std::move(window->next_context));
-    if (with_context) next_contexts.emplace(last, std::move(m_saved_contexts[last]));
+    if (with_context) {
+        const auto record = m_saved_records.find(last);
+        next_records.emplace(last, record != m_saved_records.end()
+                                       ? std::move(record->second)
+                                       : context_file::encode(last, m_saved_contexts[last]));
+        next_contexts.emplace(last, std::move(m_saved_contexts[last]));
+    }
     // Unknown until the save succeeds: a failed save leaves the old file,
     // which the next piece reads again.
     m_saved_contexts.clear();
-    save(next_contexts);
+    m_saved_records.clear();
+    context_file::save(m_persistent_data_file, next_records);
     m_saved_contexts = std::move(next_contexts);
+    m_saved_records = std::move(next_records);
 
     m_select_duration = m_default_select_duration;
     m_last_inserted_positon_ts = new_last;

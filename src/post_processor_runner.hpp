@@ -11,6 +11,7 @@
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 #include "core/timestamp.hpp"
+#include "daemon/context_file.hpp"
 #include "daemon/piece_observer.hpp"
 #include "database.hpp"
 #include "positions_post_processor.hpp"
@@ -154,6 +155,9 @@ private:
     // What runner.bin holds since this runner last wrote or read it, so that
     // the file is read only after a start or a failed save; empty when unknown.
     additional_data_map m_saved_contexts;
+    // The records of m_saved_contexts as written, where known, so that a
+    // context is encoded once although two files hold it.
+    context_file::records m_saved_records;
     // The newest written time whose carry-over was last reported rebuilt, so
     // that windows growing from one point report it once.
     boost::optional<timestamp> m_rebuild_reported_for;

@@ -42,18 +42,31 @@ contexts read(std::istream& _is)
 
 }  // namespace
 
-void save(const std::string& _path, const contexts& _contexts)
+std::string encode(timestamp _key, const positions_post_processor::additional_data& _context)
+{
+    std::string record;
+    binary_records::append_i64(record, _key.get_time_since_epoch().count());
+    binary_records::append_positions(record, _context.not_processed_positions);
+    binary_records::append_positions(record, _context.processed_positions);
+    binary_records::append_positions(record, _context.processed_filtered_positions);
+    return record;
+}
+
+void save(const std::string& _path, const records& _records)
 {
     libs::core::write_file_atomically(_path, [&](std::ostream& _os) {
         binary_records::write_header(_os, magic, version);
-        binary_records::write_u32(_os, static_cast<std::uint32_t>(_contexts.size()));
-        for (const auto& [key, context] : _contexts) {
-            binary_records::write_i64(_os, key.get_time_since_epoch().count());
-            binary_records::write_positions(_os, context.not_processed_positions);
-            binary_records::write_positions(_os, context.processed_positions);
-            binary_records::write_positions(_os, context.processed_filtered_positions);
-        }
+        binary_records::write_u32(_os, static_cast<std::uint32_t>(_records.size()));
+        for (const auto& [key, record] : _records)
+            _os.write(record.data(), static_cast<std::streamsize>(record.size()));
     });
+}
+
+void save(const std::string& _path, const contexts& _contexts)
+{
+    records encoded;
+    for (const auto& [key, context] : _contexts) encoded.emplace(key, encode(key, context));
+    save(_path, encoded);
 }
 
 boost::optional<contexts> load(const std::string& _path)

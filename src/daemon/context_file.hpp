@@ -20,6 +20,13 @@ using contexts = std::map<timestamp, positions_post_processor::additional_data>;
 // file cannot be written; the old file then stays.
 void save(const std::string& _path, const contexts& _contexts);
 
+// The same file from the records of its contexts (see encode), in key
+// order: a context saved again unchanged is not encoded again.
+using records = std::map<timestamp, std::string>;
+void save(const std::string& _path, const records& _records);
+// The record of the context _context under _key, as save() writes it.
+std::string encode(timestamp _key, const positions_post_processor::additional_data& _context);
+
 // The contexts recorded at _path, in the binary format or the Boost text
 // archive of earlier versions; none when the file does not exist. Throws
 // std::exception naming the reason when the file exists but cannot be read.

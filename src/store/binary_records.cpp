@@ -140,6 +140,14 @@ void write_i64(std::ostream& _os, std::int64_t _value) { write_le(_os, _value); 
 std::uint32_t read_u32(std::istream& _is) { return read_le<std::uint32_t>(_is); }
 std::int64_t read_i64(std::istream& _is) { return read_le<std::int64_t>(_is); }
 
+void append_i64(std::string& _out, std::int64_t _value) { append_le(_out, _value); }
+
+void append_positions(std::string& _out, const positions_vector& _positions)
+{
+    append_le<std::uint64_t>(_out, _positions.size());
+    for (const auto& p : _positions) append_position(_out, p);
+}
+
 void write_positions(std::ostream& _os, const positions_vector& _positions)
 {
     std::string buffer;

@@ -31,6 +31,9 @@ std::uint32_t read_u32(std::istream& _is);
 std::int64_t read_i64(std::istream& _is);
 
 void write_positions(std::ostream& _os, const positions_vector& _positions);
+// The same records appended to a buffer, for a caller that keeps them.
+void append_i64(std::string& _out, std::int64_t _value);
+void append_positions(std::string& _out, const positions_vector& _positions);
 positions_vector read_positions(std::istream& _is);
 
 // Throws unless the stream is exhausted: trailing bytes mean a file of

@@ -82,20 +82,28 @@ std::optional<std::string> writer_lease::take_or_renew()
     return std::nullopt;
 }
 
-void writer_lease::fence_in_transaction()
+void writer_lease::fence_in_transaction() { check_fence(m_connection.execute(fence_statement())); }
+
+const std::string& writer_lease::fence_statement()
 {
     // A write of the row, not a read: Galera certifies write sets only, and
     // a row lock taken by a read is local to one node. Comparing the holder
     // alone, not the expiry, is what makes this clock-free: a holder whose
     // lease ran out may still write as long as nobody has taken it over, and
     // once somebody has, nothing it does can pass.
-    const auto renewed = m_connection.execute(
-        (boost::format(
-             "UPDATE trackmend_writer_lease SET fenced_writes = fenced_writes + 1, "
-             "expires_at = UTC_TIMESTAMP(6) + INTERVAL %1% SECOND WHERE id = %2% AND holder_id = '%3%'") %
-         m_duration.count() % lease_row % m_connection.escape(m_writer_id))
-            .str());
-    if (renewed != 1)
+    if (m_fence_statement.empty())
+        m_fence_statement =
+            (boost::format(
+                 "UPDATE trackmend_writer_lease SET fenced_writes = fenced_writes + 1, "
+                 "expires_at = UTC_TIMESTAMP(6) + INTERVAL %1% SECOND WHERE id = %2% AND holder_id = '%3%'") %
+             m_duration.count() % lease_row % m_connection.escape(m_writer_id))
+                .str();
+    return m_fence_statement;
+}
+
+void writer_lease::check_fence(mariadb::u64 _renewed) const
+{
+    if (_renewed != 1)
         throw libs::core::exception(
             "The writer lease is held by another daemon: nothing of this write is committed",
             CORE_SOURCE_LOCATION);

@@ -50,6 +50,12 @@ public:
     // transaction, or throws zav::libs::core::exception when another daemon
     // holds it; the caller then rolls back.
     void fence_in_transaction();
+    // The same in two steps, for a caller that sends the fence together with
+    // other statements (one round trip): the UPDATE that renews the lease,
+    // then check_fence() with the rows it affected, which throws as
+    // fence_in_transaction() does unless the lease was renewed.
+    const std::string& fence_statement();
+    void check_fence(mariadb::u64 _renewed) const;
 
     // Lets the lease expire at once, so that a waiting daemon takes over at
     // its next try. Best effort: failures are ignored (the lease then expires
@@ -66,6 +72,8 @@ private:
     std::string m_description;
     std::chrono::seconds m_duration;
     bool m_taken_from_another = false;
+    // Built at the first fence; the writer id never changes.
+    std::string m_fence_statement;
 };
 
 }  // namespace zav

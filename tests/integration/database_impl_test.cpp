@@ -462,6 +462,53 @@ TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)
     EXPECT_EQ(stored_positions().size(), positions.size());
 }
 
+TEST_F(DatabaseImplTest, AFailingPieceLeavesTheEarlierPiecesWholeAndNothingOfItself)
+{
+    // The third piece of two rows fails in its INSERT (the server refuses
+    // its second row), after the pieces before it were committed in the
+    // round trips that opened their successors.
+    auto positions = five_positions();
+    positions.push_back(pos("REFUSED", ms(noon + 5000), 5, -5));
+    positions.push_back(pos("T1", ms(noon + 6000), 6, -6));
+    m_sql->execute(
+        "CREATE TRIGGER positions_refuse BEFORE INSERT ON positions FOR EACH ROW BEGIN IF "
+        "NEW.trackable_uid = 'REFUSED' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF; "
+        "END");
+    auto store = make_store(2);
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_NE(store_error_of([&] { store->write_positions(positions); }).find("refused"),
+                  std::string::npos);
+    }
+    m_sql->execute("DROP TRIGGER positions_refuse");
+    EXPECT_EQ(stored_positions(), zav::positions_vector(positions.begin(), positions.begin() + 4))
+        << "two whole pieces, nothing of the third";
+
+    // The lease fence failing in the round trip that commits a piece: the
+    // piece before is in, the next one not begun.
+    m_sql->execute("TRUNCATE TABLE positions");
+    boost::filesystem::remove(pending_file());
+    m_sql->execute(
+        "CREATE TRIGGER lease_lost AFTER INSERT ON positions FOR EACH ROW BEGIN IF NEW.trackable_uid = "
+        "'REFUSED' THEN UPDATE trackmend_writer_lease SET holder_id = 'another daemon'; END IF; END");
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_NE(store_error_of([&] { store->write_positions(positions); }).find("held by another daemon"),
+                  std::string::npos);
+    }
+    m_sql->execute("DROP TRIGGER lease_lost; DELETE FROM trackmend_writer_lease");
+    EXPECT_EQ(stored_positions(), zav::positions_vector(positions.begin(), positions.begin() + 6))
+        << "the piece that changed the lease was committed, the fence of the next one failed";
+
+    // Recovery by a daemon holding the lease completes the batch exactly.
+    m_sql->execute("TRUNCATE TABLE positions");
+    boost::filesystem::remove(pending_file());
+    make_store(1000)->write_positions({positions.begin(), positions.begin() + 4});
+    zav::pending_insert_file::save(pending_file(), positions, 0);
+    make_store(2)->recover_if_failed();
+    EXPECT_EQ(stored_positions(), positions);
+}
+
 TEST_F(DatabaseImplTest, RecoveryIsExactWithDuplicatesAnyPieceSizeAndTheOldFileFormat)
 {
     // Every row twice (two gateways reporting one tag), and a row of an

@@ -242,6 +242,54 @@ TEST_F(MariadbppTest, NoPingPerStatementAndALostSessionIsFoundByTheFailingCall)
     EXPECT_EQ(scalar("SELECT GROUP_CONCAT(name) FROM mariadbpp_test"), "y");
 }
 
+TEST_F(MariadbppTest, ChainedTransactionsCommitEachStepAndAFailureLeavesOnlyTheCommittedOnes)
+{
+    // Three steps as a writer chains them: each starts with its own first
+    // statements in the round trip that commits the step before.
+    auto rows = [&] { return scalar("SELECT IFNULL(GROUP_CONCAT(id ORDER BY id), '') FROM mariadbpp_test"); };
+    auto other = m_server.connect();
+    auto visible = [&] {
+        auto r = other->query("SELECT IFNULL(GROUP_CONCAT(id ORDER BY id), '') FROM mariadbpp_test");
+        r->next();
+        return r->get_string(0u);
+    };
+    EXPECT_EQ(m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (1), (2)"), 2u)
+        << "the rows of the statements after BEGIN";
+    EXPECT_TRUE(m_connection->in_transaction());
+    EXPECT_EQ(visible(), "") << "not committed yet";
+    EXPECT_EQ(m_connection->commit_and_begin_with("INSERT INTO mariadbpp_test (id) VALUES (3)"), 1u)
+        << "COMMIT and BEGIN add no rows";
+    EXPECT_EQ(visible(), "1,2") << "the first step alone is committed";
+    m_connection->commit();
+    EXPECT_FALSE(m_connection->in_transaction());
+    EXPECT_EQ(visible(), "1,2,3");
+
+    // A statement after the commit fails: the step before is in, nothing of
+    // the failed one, and the transaction is open until rolled back.
+    m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (4)");
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_THROW(m_connection->commit_and_begin_with(
+                         "INSERT INTO mariadbpp_test (id) VALUES (5); INSERT INTO no_such_table VALUES (1)"),
+                     mariadb::exception::connection);
+    }
+    EXPECT_TRUE(m_connection->in_transaction());
+    m_connection->rollback();
+    EXPECT_EQ(rows(), "1,2,3,4");
+
+    // The session is lost inside the chain: the chained call fails instead
+    // of opening a new session, where its BEGIN would start over unnoticed.
+    m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (6)");
+    other->execute("KILL " + scalar("SELECT CAST(CONNECTION_ID() AS CHAR)"));
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_THROW(m_connection->commit_and_begin_with("INSERT INTO mariadbpp_test (id) VALUES (7)"),
+                     mariadb::exception::connection);
+    }
+    m_connection->rollback();
+    EXPECT_EQ(rows(), "1,2,3,4") << "the killed session's step was rolled back";
+}
+
 TEST_F(MariadbppTest, SeveralAccountsAreTriedInOrderAndATransactionNeverSpansTwoSessions)
 {
     // Nothing listens on port 1: the second account serves.

@@ -61,9 +61,31 @@ TEST(ContextFileTest, ReadsTheBinaryRecordAndTheTextArchiveOfEarlierVersions)
     ASSERT_TRUE(zav::context_file::load(path));
     EXPECT_TRUE(same(*zav::context_file::load(path), pinned_contexts()));
 
-    for (const std::string bad :
+    for (const std::string& bad :
          {std::string(), std::string("garbage"), content.substr(0, content.size() - 1)}) {
         trackmend_test::write_file(path, bad);
         EXPECT_THROW(zav::context_file::load(path), std::exception) << bad.size() << " bytes";
     }
+}
+
+TEST(ContextFileTest, ContextsSavedFromTheirRecordsMakeTheSameFile)
+{
+    // The daemon saves each context from the record it encoded when it first
+    // saved it; the file must not depend on that.
+    trackmend_test::temporary_directory dir("context");
+    auto contexts = pinned_contexts();
+    contexts[zav::timestamp(ms(1714564799000))] = contexts.begin()->second;
+    contexts[zav::timestamp(ms(1714564802000))];
+    const auto from_contexts = (dir / "contexts.bin").string();
+    zav::context_file::save(from_contexts, contexts);
+
+    zav::context_file::records records;
+    // Encoded out of key order, as the daemon does (the new context first).
+    for (auto i = contexts.rbegin(); i != contexts.rend(); ++i)
+        records.emplace(i->first, zav::context_file::encode(i->first, i->second));
+    const auto from_records = (dir / "records.bin").string();
+    zav::context_file::save(from_records, records);
+    EXPECT_EQ(trackmend_test::read_file(from_records), trackmend_test::read_file(from_contexts));
+    ASSERT_TRUE(zav::context_file::load(from_records));
+    EXPECT_TRUE(same(*zav::context_file::load(from_records), contexts));
 }

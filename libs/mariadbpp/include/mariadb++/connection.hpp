@@ -100,6 +100,16 @@ public:
     void begin();
     void commit();
     void rollback() noexcept;
+    // BEGIN and then _then (statements that return no rows) in one round
+    // trip; returns the affected rows of _then. The transaction counts as
+    // open from the moment BEGIN is sent: when this throws, rollback() ends
+    // whatever the server left open.
+    u64 begin_with(std::string_view _then);
+    // COMMIT of the open transaction, then BEGIN and _then, in one round
+    // trip: the next transaction opens as this one ends. Returns the affected
+    // rows of _then. When it throws, the commit may or may not have taken
+    // effect (as with commit()), and rollback() ends whatever is open.
+    u64 commit_and_begin_with(std::string_view _then);
     bool in_transaction() const { return m_in_transaction; }
 
     // The account of the current or last session.
