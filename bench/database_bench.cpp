@@ -221,9 +221,10 @@ void BM_read_raw_positions(benchmark::State& _state)
     load_raw_rows(_state);
     std::size_t rows = 0;
     for (auto _ : _state) {
-        zav::raw_position_reader reader(env()->logger, rows);
+        zav::positions_vector mapped;
+        mapped.reserve(rows);
+        zav::raw_position_reader reader(env()->logger, mapped);
         read_whole_table([&reader](const mariadb::binary_row& _row) { reader.add(_row); });
-        const auto mapped = reader.take();
         rows = mapped.size();
         benchmark::DoNotOptimize(mapped.data());
     }

@@ -109,9 +109,9 @@ private:
     // transaction of its own with the fence of the writer lease.
     void insert_pieces(const positions_vector& _positions, std::size_t _begin);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
-    // The raw rows of (_after, _until] in the server's order, through the
-    // binary protocol.
-    positions_vector read_raw_window(timestamp _after, timestamp _until) const;
+    // Appends the raw rows of (_after, _until] to _into in the server's
+    // order, through the binary protocol.
+    void read_raw_window(timestamp _after, timestamp _until, positions_vector& _into) const;
     // Takes or renews the writer lease. While another daemon holds it: waits
     // (polling, until a termination signal: "Interrupted") when _wait is
     // true, throws otherwise. Database failures are thrown.

@@ -1,6 +1,7 @@
 #include "store/binary_records.hpp"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -49,12 +50,6 @@ T read_le(std::istream& _is)
     return static_cast<T>(v);
 }
 
-void append_string(std::string& _out, const std::string& _value)
-{
-    append_le<std::uint32_t>(_out, static_cast<std::uint32_t>(_value.size()));
-    _out.append(_value);
-}
-
 std::string read_string(std::istream& _is)
 {
     const auto length = read_le<std::uint32_t>(_is);
@@ -71,24 +66,73 @@ bool read_flag(std::istream& _is)
     return flag == 1;
 }
 
-template <typename T, typename Append>
-void append_optional(std::string& _out, const boost::optional<T>& _value, Append _append)
+// Writes the fields of one position through a cursor into room made for
+// the whole record at once: appending each field to the buffer cost a size
+// check and a copy call per field, more than the encoding itself.
+class record_cursor
 {
-    append_le<std::uint8_t>(_out, _value ? 1 : 0);
-    if (_value) _append(*_value);
-}
+public:
+    explicit record_cursor(char* _at) : m_at(_at) {}
+
+    template <typename T>
+    void number(T _value)
+    {
+        auto v = static_cast<std::make_unsigned_t<T>>(_value);
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(m_at, &v, sizeof v);
+            m_at += sizeof v;
+        } else {
+            for (std::size_t i = 0; i < sizeof v; ++i) {
+                *m_at++ = static_cast<char>(v & 0xFF);
+                v = static_cast<std::make_unsigned_t<T>>(v >> 8);
+            }
+        }
+    }
+    void text(const std::string& _value)
+    {
+        number(static_cast<std::uint32_t>(_value.size()));
+        std::memcpy(m_at, _value.data(), _value.size());
+        m_at += _value.size();
+    }
+    void optional_text(const boost::optional<std::string>& _value)
+    {
+        number<std::uint8_t>(_value ? 1 : 0);
+        if (_value) text(*_value);
+    }
+    template <typename T, typename Stored>
+    void optional_number(const boost::optional<Stored>& _value)
+    {
+        number<std::uint8_t>(_value ? 1 : 0);
+        if (_value) number(static_cast<T>(*_value));
+    }
+    char* at() const { return m_at; }
+
+private:
+    char* m_at;
+};
+
+std::size_t text_size(const std::string& _value) { return 4 + _value.size(); }
+std::size_t text_size(const boost::optional<std::string>& _value) { return _value ? 4 + _value->size() : 0; }
 
 void append_position(std::string& _out, const position& _p)
 {
-    append_le<std::int64_t>(_out, _p.trackable_id);
-    append_string(_out, _p.trackable_uid);
-    append_optional(_out, _p.mac_address, [&](const std::string& _v) { append_string(_out, _v); });
-    append_le<std::int64_t>(_out, _p.ts.get_time_since_epoch().count());
-    for (const auto* coordinate : {&_p.x, &_p.y, &_p.z})
-        append_optional(_out, *coordinate, [&](int _v) { append_le<std::int32_t>(_out, _v); });
-    append_optional(_out, _p.area_uid, [&](const std::string& _v) { append_string(_out, _v); });
-    append_optional(_out, _p.project_uid, [&](const std::string& _v) { append_string(_out, _v); });
-    append_optional(_out, _p.inactive, [&](short _v) { append_le<std::int16_t>(_out, _v); });
+    // The id and the time, seven presence flags, three coordinates and
+    // inactive; texts come with their lengths.
+    constexpr std::size_t fixed = 8 + 8 + 7 + 3 * 4 + 2;
+    const std::size_t start = _out.size();
+    _out.resize(start + fixed + text_size(_p.trackable_uid) + text_size(_p.mac_address) +
+                text_size(_p.area_uid) + text_size(_p.project_uid));
+    record_cursor out(_out.data() + start);
+    out.number<std::int64_t>(_p.trackable_id);
+    out.text(_p.trackable_uid);
+    out.optional_text(_p.mac_address);
+    out.number<std::int64_t>(_p.ts.get_time_since_epoch().count());
+    for (const auto* coordinate : {&_p.x, &_p.y, &_p.z}) out.optional_number<std::int32_t>(*coordinate);
+    out.optional_text(_p.area_uid);
+    out.optional_text(_p.project_uid);
+    out.optional_number<std::int16_t>(_p.inactive);
+    // Absent optionals take one byte instead of their value's width.
+    _out.resize(static_cast<std::size_t>(out.at() - _out.data()));
 }
 
 boost::optional<std::string> read_optional_string(std::istream& _is)

@@ -48,10 +48,9 @@ T narrow(const binary_row& _row, u32 _column)
     return static_cast<T>(value);
 }
 
-boost::optional<std::string> optional_string(const binary_row& _row, u32 _column)
+void read_optional_string(const binary_row& _row, u32 _column, boost::optional<std::string>& _value)
 {
-    if (_row.get_is_null(_column)) return boost::none;
-    return std::string(_row.get_text(_column));
+    if (!_row.get_is_null(_column)) _value.emplace(_row.get_text(_column));
 }
 
 template <typename T>
@@ -70,21 +69,20 @@ const char* missing_required_value(const binary_row& _row, const raw_position_re
     return nullptr;
 }
 
-position read_position(const binary_row& _row, const raw_position_reader::columns& _columns)
+// Fills _p, a default position, in place: no position is moved per row.
+void read_position(const binary_row& _row, const raw_position_reader::columns& _columns, position& _p)
 {
-    position p;
-    p.trackable_id = narrow<int>(_row, _columns.trackable_id);
-    p.trackable_uid = _row.get_text(_columns.trackable_uid);
-    p.mac_address = optional_string(_row, _columns.mac_address);
-    p.ts = to_timestamp(_row.get_date_time(_columns.ts));
-    p.x = optional_integer<int>(_row, _columns.x);
-    p.y = optional_integer<int>(_row, _columns.y);
-    p.z = optional_integer<int>(_row, _columns.z);
-    p.area_uid = optional_string(_row, _columns.area_uid);
-    p.project_uid = optional_string(_row, _columns.project_uid);
+    _p.trackable_id = narrow<int>(_row, _columns.trackable_id);
+    _p.trackable_uid = _row.get_text(_columns.trackable_uid);
+    read_optional_string(_row, _columns.mac_address, _p.mac_address);
+    _p.ts = to_timestamp(_row.get_date_time(_columns.ts));
+    _p.x = optional_integer<int>(_row, _columns.x);
+    _p.y = optional_integer<int>(_row, _columns.y);
+    _p.z = optional_integer<int>(_row, _columns.z);
+    read_optional_string(_row, _columns.area_uid, _p.area_uid);
+    read_optional_string(_row, _columns.project_uid, _p.project_uid);
     // A TINYINT's range, as the column's, although the field is wider.
-    if (!_row.get_is_null(_columns.inactive)) p.inactive = narrow<signed char>(_row, _columns.inactive);
-    return p;
+    if (!_row.get_is_null(_columns.inactive)) _p.inactive = narrow<signed char>(_row, _columns.inactive);
 }
 
 // The uid and time of a row that is skipped, as far as they can be read.
@@ -105,10 +103,9 @@ std::string describe_ts(const binary_row& _row, const raw_position_reader::colum
 
 }  // namespace
 
-raw_position_reader::raw_position_reader(const zav::libs::core::logger& _logger, std::size_t _expected_rows)
-    : m_logger(_logger)
+raw_position_reader::raw_position_reader(const zav::libs::core::logger& _logger, positions_vector& _into)
+    : m_logger(_logger), m_positions(_into)
 {
-    m_positions.reserve(_expected_rows);
 }
 
 void raw_position_reader::add(const binary_row& _row)
@@ -118,9 +115,10 @@ void raw_position_reader::add(const binary_row& _row)
     std::string reason = missing != nullptr ? missing : "";
     if (missing == nullptr) {
         try {
-            m_positions.push_back(read_position(_row, *m_columns));
+            read_position(_row, *m_columns, m_positions.emplace_back());
             return;
         } catch (const std::out_of_range& e) {
+            m_positions.pop_back();
             reason = e.what();
         }
     }

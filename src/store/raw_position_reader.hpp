@@ -20,14 +20,13 @@ namespace zav {
 class raw_position_reader
 {
 public:
-    // _logger must outlive the reader. Room for _expected_rows is made at
-    // once: a window's rows are hundreds of bytes each, and growing the
-    // vector step by step moves them all again and again.
-    explicit raw_position_reader(const zav::libs::core::logger& _logger, std::size_t _expected_rows = 0);
+    // Appends to _into, which must outlive the reader; _logger too. The
+    // caller makes room beforehand: a window's rows are hundreds of bytes
+    // each, and growing the vector step by step moves them all again and
+    // again.
+    raw_position_reader(const zav::libs::core::logger& _logger, positions_vector& _into);
 
     void add(const mariadb::binary_row& _row);
-    // The positions mapped so far; the reader is empty afterwards.
-    positions_vector take() { return std::move(m_positions); }
 
     struct columns
     {
@@ -37,7 +36,7 @@ public:
 private:
     const zav::libs::core::logger& m_logger;
     std::optional<columns> m_columns;
-    positions_vector m_positions;
+    positions_vector& m_positions;
 };
 
 }  // namespace zav

@@ -14,13 +14,44 @@ libs::core::timestamp to_timestamp(const mariadb::date_time& _date_time, int _mi
                                                   static_cast<unsigned long>(_microseconds)});
 }
 
+namespace {
+
+// Rows come in time order, thousands per day: the day count of a date, and
+// the date of a day count, are worked out once per day and thread.
+std::int64_t days_of(std::int64_t _year, std::int64_t _month, std::int64_t _day)
+{
+    struct entry
+    {
+        std::int64_t year, month, day, days;
+    };
+    thread_local entry last{1970, 1, 1, 0};
+    if (_year != last.year || _month != last.month || _day != last.day)
+        last = {_year, _month, _day, libs::core::days_from_civil(_year, _month, _day)};
+    return last.days;
+}
+
+libs::core::civil_date date_of(std::int64_t _days)
+{
+    struct entry
+    {
+        std::int64_t days;
+        libs::core::civil_date date;
+    };
+    thread_local entry last{0, {1970, 1, 1}};
+    if (_days != last.days) last = {_days, libs::core::civil_from_days(_days)};
+    return last.date;
+}
+
+}  // namespace
+
 libs::core::timestamp to_timestamp(const mariadb::date_time_fields& _fields)
 {
     // The calendar arithmetic of timegm, without its cost per row: fields out
-    // of range (a day 0, a second 60) carry over the same way.
-    const std::int64_t seconds =
-        libs::core::seconds_from_civil(static_cast<int>(_fields.year), _fields.month, _fields.day,
-                                       _fields.hour, _fields.minute, _fields.second);
+    // of range (a day 0, a second 60) carry over the same way, as in
+    // libs::core::seconds_from_civil.
+    const std::int64_t seconds = days_of(static_cast<int>(_fields.year), _fields.month, _fields.day) * 86400 +
+                                 std::int64_t{_fields.hour} * 3600 + std::int64_t{_fields.minute} * 60 +
+                                 std::int64_t{_fields.second};
     const std::chrono::milliseconds count(seconds * 1000 +
                                           static_cast<std::int64_t>(_fields.microsecond / 1000));
     return libs::core::timestamp(count);
@@ -39,7 +70,7 @@ utc_fields to_utc_fields(const libs::core::timestamp& _ts)
     const seconds whole = duration_cast<seconds>(count);
     const std::int64_t day = whole.count() / 86400 - (whole.count() % 86400 < 0);
     const auto second_of_day = static_cast<unsigned>(whole.count() - day * 86400);
-    const libs::core::civil_date date = libs::core::civil_from_days(day);
+    const libs::core::civil_date date = date_of(day);
     return {static_cast<int>(date.year),
             date.month,
             date.day,

@@ -26,35 +26,12 @@ void bulk_rows::clear()
 
 std::size_t bulk_rows::size() const { return m_values / m_kinds.size(); }
 
-bulk_rows::column& bulk_rows::next_column(kind _kind)
-{
-    if (m_kinds[m_next] != _kind) throw std::logic_error("bulk_rows: value of another kind than its column");
-    column& c = m_columns[m_next];
-    m_next = (m_next + 1) % m_kinds.size();
-    ++m_values;
-    return c;
-}
+static_assert(STMT_INDICATOR_NONE == 0 && STMT_INDICATOR_NULL == 1,
+              "bulk_rows.hpp writes the client library's indicators as numbers");
 
-void bulk_rows::add_integer(std::optional<long long> _value)
+void bulk_rows::throw_kind_mismatch()
 {
-    column& c = next_column(kind::integer);
-    c.integers.push_back(_value.value_or(0));
-    c.indicators.push_back(_value ? STMT_INDICATOR_NONE : STMT_INDICATOR_NULL);
-}
-
-void bulk_rows::add_text(std::optional<std::string_view> _value)
-{
-    column& c = next_column(kind::text);
-    c.texts.push_back(_value ? _value->data() : "");
-    c.lengths.push_back(_value ? _value->size() : 0);
-    c.indicators.push_back(_value ? STMT_INDICATOR_NONE : STMT_INDICATOR_NULL);
-}
-
-void bulk_rows::add_date_time(const date_time_value& _value)
-{
-    column& c = next_column(kind::date_time);
-    c.date_times.push_back(_value);
-    c.indicators.push_back(STMT_INDICATOR_NONE);
+    throw std::logic_error("bulk_rows: value of another kind than its column");
 }
 
 }  // namespace mariadb

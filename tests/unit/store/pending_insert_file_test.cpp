@@ -111,7 +111,7 @@ TEST_F(PendingInsertFileTest, AnUnreadableFileIsDeletedAndReported)
 {
     zav::pending_insert_file::save(m_path, zav::test::pinned_positions(), 5);
     const std::string good = trackmend_test::read_file(m_path);
-    for (const std::string content :
+    for (const std::string& content :
          {std::string("not an archive"), std::string(),
           std::string("22 serialization::archive 19 0 0 5 0 0 0 7"), good.substr(0, good.size() - 3),
           good + "x", std::string("TMPW\x02\0\0\0", 8)}) {
