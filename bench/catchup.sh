@@ -16,8 +16,10 @@
 # With CATCHUP_STRACE=FILE the daemon runs under `strace -c -w -f` (wall time
 # per system call: waiting for the server, fsync, ...) and the summary goes
 # to FILE; with CATCHUP_PERF=FILE it runs under `perf record -g` (the
-# daemon's CPU by function, for `perf report -i FILE`). The times of such a
-# run are a profile, not a measurement.
+# daemon's CPU by function, for `perf report -i FILE`); with
+# CATCHUP_PERF_STAT=FILE `perf stat` counts its page faults and context
+# switches into FILE. The times of such a run are a profile, not a
+# measurement.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -70,6 +72,9 @@ if [ -n "${CATCHUP_STRACE:-}" ]; then
 elif [ -n "${CATCHUP_PERF:-}" ]; then
   perf record -q ${CATCHUP_PERF_OPTIONS:--g} -o "$CATCHUP_PERF" -p "$daemon_pid" 2>/dev/null &
   tracer_pid=$!
+elif [ -n "${CATCHUP_PERF_STAT:-}" ]; then
+  perf stat -e task-clock,page-faults,context-switches -o "$CATCHUP_PERF_STAT" -p "$daemon_pid" 2>/dev/null &
+  tracer_pid=$!
 fi
 # Caught up once the newest written time is within the hold-back (10 s), the
 # trimmed trailing second and a margin of the newest raw position, and no
@@ -86,7 +91,7 @@ end=$(now)
 # The daemon's own CPU time (user + system), from its clock ticks.
 cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$daemon_pid/stat")
 # perf writes its file when told to stop, before its target ends.
-[ -z "${CATCHUP_PERF:-}" ] || kill -INT "$tracer_pid" 2>/dev/null || true
+[ -z "${CATCHUP_PERF:-}${CATCHUP_PERF_STAT:-}" ] || kill -INT "$tracer_pid" 2>/dev/null || true
 kill -TERM "$daemon_pid"
 wait "$daemon_pid" || true
 daemon_pid=
