@@ -465,8 +465,7 @@ TEST_F(DatabaseImplTest, WritesInPiecesAndStoresEveryValueUnchanged)
 TEST_F(DatabaseImplTest, AFailingPieceLeavesTheEarlierPiecesWholeAndNothingOfItself)
 {
     // The third piece of two rows fails in its INSERT (the server refuses
-    // its second row), after the pieces before it were committed in the
-    // round trips that opened their successors.
+    // its second row) after the pieces before it were committed.
     auto positions = five_positions();
     positions.push_back(pos("REFUSED", ms(noon + 5000), 5, -5));
     positions.push_back(pos("T1", ms(noon + 6000), 6, -6));
@@ -484,8 +483,8 @@ TEST_F(DatabaseImplTest, AFailingPieceLeavesTheEarlierPiecesWholeAndNothingOfIts
     EXPECT_EQ(stored_positions(), zav::positions_vector(positions.begin(), positions.begin() + 4))
         << "two whole pieces, nothing of the third";
 
-    // The lease fence failing in the round trip that commits a piece: the
-    // piece before is in, the next one not begun.
+    // The lease fence failing in the round trip that begins a piece: the
+    // piece before is in, nothing of the next one.
     m_sql->execute("TRUNCATE TABLE positions");
     boost::filesystem::remove(pending_file());
     m_sql->execute(

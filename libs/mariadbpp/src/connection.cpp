@@ -293,15 +293,6 @@ u64 connection::begin_with(std::string_view _then)
     return execute(statements);
 }
 
-u64 connection::commit_and_begin_with(std::string_view _then)
-{
-    // The server stops at the first statement that fails, so BEGIN and _then
-    // run only after a successful COMMIT; COMMIT and BEGIN affect no rows.
-    std::string statements = "COMMIT;BEGIN;";
-    statements += _then;
-    return execute(statements);
-}
-
 void connection::rollback() noexcept
 {
     const bool was_open = m_in_transaction;

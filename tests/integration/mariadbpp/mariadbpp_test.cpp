@@ -242,11 +242,8 @@ TEST_F(MariadbppTest, NoPingPerStatementAndALostSessionIsFoundByTheFailingCall)
     EXPECT_EQ(scalar("SELECT GROUP_CONCAT(name) FROM mariadbpp_test"), "y");
 }
 
-TEST_F(MariadbppTest, ChainedTransactionsCommitEachStepAndAFailureLeavesOnlyTheCommittedOnes)
+TEST_F(MariadbppTest, ATransactionBegunWithItsFirstStatementsIsOpenEvenWhenTheyFail)
 {
-    // Three steps as a writer chains them: each starts with its own first
-    // statements in the round trip that commits the step before.
-    auto rows = [&] { return scalar("SELECT IFNULL(GROUP_CONCAT(id ORDER BY id), '') FROM mariadbpp_test"); };
     auto other = m_server.connect();
     auto visible = [&] {
         auto r = other->query("SELECT IFNULL(GROUP_CONCAT(id ORDER BY id), '') FROM mariadbpp_test");
@@ -256,38 +253,34 @@ TEST_F(MariadbppTest, ChainedTransactionsCommitEachStepAndAFailureLeavesOnlyTheC
     EXPECT_EQ(m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (1), (2)"), 2u)
         << "the rows of the statements after BEGIN";
     EXPECT_TRUE(m_connection->in_transaction());
-    EXPECT_EQ(visible(), "") << "not committed yet";
-    EXPECT_EQ(m_connection->commit_and_begin_with("INSERT INTO mariadbpp_test (id) VALUES (3)"), 1u)
-        << "COMMIT and BEGIN add no rows";
-    EXPECT_EQ(visible(), "1,2") << "the first step alone is committed";
+    EXPECT_EQ(visible(), "") << "inside the transaction";
     m_connection->commit();
-    EXPECT_FALSE(m_connection->in_transaction());
-    EXPECT_EQ(visible(), "1,2,3");
+    EXPECT_EQ(visible(), "1,2");
 
-    // A statement after the commit fails: the step before is in, nothing of
-    // the failed one, and the transaction is open until rolled back.
-    m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (4)");
+    // A statement after BEGIN fails: what ran before it is rolled back with
+    // the transaction, which stays open until the caller ends it.
     {
         trackmend_test::stderr_capture quiet;
-        EXPECT_THROW(m_connection->commit_and_begin_with(
-                         "INSERT INTO mariadbpp_test (id) VALUES (5); INSERT INTO no_such_table VALUES (1)"),
+        EXPECT_THROW(m_connection->begin_with(
+                         "INSERT INTO mariadbpp_test (id) VALUES (3); INSERT INTO no_such_table VALUES (1)"),
                      mariadb::exception::connection);
     }
     EXPECT_TRUE(m_connection->in_transaction());
     m_connection->rollback();
-    EXPECT_EQ(rows(), "1,2,3,4");
+    EXPECT_EQ(visible(), "1,2");
 
-    // The session is lost inside the chain: the chained call fails instead
-    // of opening a new session, where its BEGIN would start over unnoticed.
-    m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (6)");
+    // The session is lost inside the transaction: the next statement fails
+    // instead of running outside it on a new session.
+    m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (4)");
     other->execute("KILL " + scalar("SELECT CAST(CONNECTION_ID() AS CHAR)"));
     {
         trackmend_test::stderr_capture quiet;
-        EXPECT_THROW(m_connection->commit_and_begin_with("INSERT INTO mariadbpp_test (id) VALUES (7)"),
+        EXPECT_THROW(m_connection->execute("INSERT INTO mariadbpp_test (id) VALUES (5)"),
                      mariadb::exception::connection);
+        EXPECT_THROW(m_connection->commit(), mariadb::exception::connection);
     }
     m_connection->rollback();
-    EXPECT_EQ(rows(), "1,2,3,4") << "the killed session's step was rolled back";
+    EXPECT_EQ(visible(), "1,2") << "the killed session's transaction was rolled back";
 }
 
 TEST_F(MariadbppTest, SeveralAccountsAreTriedInOrderAndATransactionNeverSpansTwoSessions)

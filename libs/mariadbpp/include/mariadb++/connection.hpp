@@ -105,11 +105,6 @@ public:
     // open from the moment BEGIN is sent: when this throws, rollback() ends
     // whatever the server left open.
     u64 begin_with(std::string_view _then);
-    // COMMIT of the open transaction, then BEGIN and _then, in one round
-    // trip: the next transaction opens as this one ends. Returns the affected
-    // rows of _then. When it throws, the commit may or may not have taken
-    // effect (as with commit()), and rollback() ends whatever is open.
-    u64 commit_and_begin_with(std::string_view _then);
     bool in_transaction() const { return m_in_transaction; }
 
     // The account of the current or last session.
