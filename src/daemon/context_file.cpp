@@ -54,12 +54,14 @@ std::string encode(timestamp _key, const positions_post_processor::additional_da
 
 void save(const std::string& _path, const records& _records)
 {
-    libs::core::write_file_atomically(_path, [&](std::ostream& _os) {
-        binary_records::write_header(_os, magic, version);
-        binary_records::write_u32(_os, static_cast<std::uint32_t>(_records.size()));
-        for (const auto& [key, record] : _records)
-            _os.write(record.data(), static_cast<std::streamsize>(record.size()));
-    });
+    std::size_t size = 0;
+    for (const auto& [key, record] : _records) size += record.size();
+    std::string content;
+    content.reserve(size + 12);
+    binary_records::append_header(content, magic, version);
+    binary_records::append_u32(content, static_cast<std::uint32_t>(_records.size()));
+    for (const auto& [key, record] : _records) content += record;
+    libs::core::write_file_atomically(_path, content);
 }
 
 void save(const std::string& _path, const contexts& _contexts)

@@ -14,10 +14,6 @@ namespace {
 // gigabytes.
 constexpr std::uint32_t max_string_length = 1 << 20;
 
-// Positions are rendered into a buffer and written a block at a time: a
-// stream write per field cost more than the rendering itself.
-constexpr std::size_t write_block = 1 << 16;
-
 template <typename T>
 void append_le(std::string& _out, T _value)
 {
@@ -28,14 +24,6 @@ void append_le(std::string& _out, T _value)
         v = static_cast<std::make_unsigned_t<T>>(v >> 8);
     }
     _out.append(bytes.data(), bytes.size());
-}
-
-template <typename T>
-void write_le(std::ostream& _os, T _value)
-{
-    std::string bytes;
-    append_le(bytes, _value);
-    _os.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 template <typename T>
@@ -158,10 +146,10 @@ position read_position(std::istream& _is)
 
 }  // namespace
 
-void write_header(std::ostream& _os, const char (&_magic)[5], std::uint32_t _version)
+void append_header(std::string& _out, const char (&_magic)[5], std::uint32_t _version)
 {
-    _os.write(_magic, 4);
-    write_le<std::uint32_t>(_os, _version);
+    _out.append(_magic, 4);
+    append_le(_out, _version);
 }
 
 bool read_header(std::istream& _is, const char (&_magic)[5], std::uint32_t _version, const char* _what)
@@ -179,32 +167,16 @@ bool read_header(std::istream& _is, const char (&_magic)[5], std::uint32_t _vers
     return true;
 }
 
-void write_u32(std::ostream& _os, std::uint32_t _value) { write_le(_os, _value); }
-void write_i64(std::ostream& _os, std::int64_t _value) { write_le(_os, _value); }
 std::uint32_t read_u32(std::istream& _is) { return read_le<std::uint32_t>(_is); }
 std::int64_t read_i64(std::istream& _is) { return read_le<std::int64_t>(_is); }
 
+void append_u32(std::string& _out, std::uint32_t _value) { append_le(_out, _value); }
 void append_i64(std::string& _out, std::int64_t _value) { append_le(_out, _value); }
 
 void append_positions(std::string& _out, const positions_vector& _positions)
 {
     append_le<std::uint64_t>(_out, _positions.size());
     for (const auto& p : _positions) append_position(_out, p);
-}
-
-void write_positions(std::ostream& _os, const positions_vector& _positions)
-{
-    std::string buffer;
-    buffer.reserve(2 * write_block);
-    append_le<std::uint64_t>(buffer, _positions.size());
-    for (const auto& p : _positions) {
-        append_position(buffer, p);
-        if (buffer.size() >= write_block) {
-            _os.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            buffer.clear();
-        }
-    }
-    _os.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
 }
 
 positions_vector read_positions(std::istream& _is)

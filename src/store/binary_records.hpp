@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <istream>
-#include <ostream>
 #include <string>
 
 namespace zav::binary_records {
@@ -19,20 +18,19 @@ namespace zav::binary_records {
 // Readers throw std::runtime_error naming what is wrong when the input ends
 // early or holds an impossible value.
 
-void write_header(std::ostream& _os, const char (&_magic)[5], std::uint32_t _version);
+// Writers append to a buffer that the caller writes out whole: a state file
+// is replaced as one block, never streamed field by field.
+void append_header(std::string& _out, const char (&_magic)[5], std::uint32_t _version);
 // Whether the stream starts with _magic followed by _version: false, with
 // nothing consumed, when it does not start with _magic (a file of an earlier
 // format); throws naming _what when the version is another one.
 bool read_header(std::istream& _is, const char (&_magic)[5], std::uint32_t _version, const char* _what);
 
-void write_u32(std::ostream& _os, std::uint32_t _value);
-void write_i64(std::ostream& _os, std::int64_t _value);
+void append_u32(std::string& _out, std::uint32_t _value);
+void append_i64(std::string& _out, std::int64_t _value);
 std::uint32_t read_u32(std::istream& _is);
 std::int64_t read_i64(std::istream& _is);
 
-void write_positions(std::ostream& _os, const positions_vector& _positions);
-// The same records appended to a buffer, for a caller that keeps them.
-void append_i64(std::string& _out, std::int64_t _value);
 void append_positions(std::string& _out, const positions_vector& _positions);
 positions_vector read_positions(std::istream& _is);
 

@@ -39,11 +39,11 @@ pending_write read(std::istream& _is)
 
 void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before)
 {
-    libs::core::write_file_atomically(_path, [&](std::ostream& _os) {
-        binary_records::write_header(_os, magic, version);
-        binary_records::write_i64(_os, _rows_before);
-        binary_records::write_positions(_os, _positions);
-    });
+    std::string content;
+    binary_records::append_header(content, magic, version);
+    binary_records::append_i64(content, _rows_before);
+    binary_records::append_positions(content, _positions);
+    libs::core::write_file_atomically(_path, content);
 }
 
 boost::optional<pending_write> load(const std::string& _path)

@@ -15,13 +15,17 @@ void write_file_atomically(const std::string& _path, const std::function<void(st
     std::ostringstream content;
     _write(content);
     if (!content) throw exception("Cannot render the content of '" + _path + "'", CORE_SOURCE_LOCATION);
+    write_file_atomically(_path, content.view());
+}
 
+void write_file_atomically(const std::string& _path, std::string_view _content)
+{
     // A crash between creating and renaming the temporary file leaves it
     // behind; the next write removes it, so leftovers never pile up.
     output_file::remove_leftovers(_path);
     try {
         output_file file(_path);
-        file.write(content.view());
+        file.write(_content);
         file.commit(true);
     } catch (const std::runtime_error& e) {
         throw exception(e.what(), CORE_SOURCE_LOCATION);

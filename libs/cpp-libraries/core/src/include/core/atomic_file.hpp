@@ -3,6 +3,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace zav::libs::core {
 
@@ -15,5 +16,7 @@ namespace zav::libs::core {
 // throws zav::libs::core::exception naming the file and the system's reason;
 // the old file is then untouched and no temporary file is left behind.
 void write_file_atomically(const std::string& _path, const std::function<void(std::ostream&)>& _write);
+// The same for content rendered by the caller, written as it stands.
+void write_file_atomically(const std::string& _path, std::string_view _content);
 
 }  // namespace zav::libs::core
