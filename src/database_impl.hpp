@@ -17,6 +17,7 @@
 #include <boost/range/sub_range.hpp>
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -106,8 +107,11 @@ private:
     // counted as often as they occur.
     std::size_t present_prefix_without_count(const positions_vector& _positions) const;
     // Inserts _positions from _begin on, piece by piece, each in a
-    // transaction of its own with the fence of the writer lease.
-    void insert_pieces(const positions_vector& _positions, std::size_t _begin);
+    // transaction of its own with the fence of the writer lease. With
+    // _before_first_commit, the first piece commits only after it is ready,
+    // and not at all when it failed.
+    void insert_pieces(const positions_vector& _positions, std::size_t _begin,
+                       std::future<void>* _before_first_commit = nullptr);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
     // Appends the raw rows of (_after, _until] to _into in the server's
     // order, through the binary protocol.

@@ -13,6 +13,7 @@
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <future>
 #include <map>
 #include <utility>
 
@@ -29,9 +30,14 @@ void database_impl::write_positions(const positions_vector& _positions)
     auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
     if (_positions.empty()) return;
     if (!m_lease_held) take_writer_lease(false);
-    pending_insert_file::save(m_persistent_data_file, _positions,
-                              count_positions_from(pending_insert_file::earliest_time(_positions)));
-    insert_pieces(_positions, 0);
+    const auto rows_before = count_positions_from(pending_insert_file::earliest_time(_positions));
+    // The batch goes to its file while the server inserts the first piece,
+    // which commits only once the file is in place: a row in positions is
+    // always in the file until the whole batch is in.
+    auto saved = std::async(std::launch::async, [&] {
+        pending_insert_file::save(m_persistent_data_file, _positions, rows_before);
+    });
+    insert_pieces(_positions, 0, &saved);
     boost::filesystem::remove(m_persistent_data_file);
 }
 
@@ -124,7 +130,8 @@ std::size_t database_impl::present_prefix_without_count(const positions_vector& 
     return prefix;
 }
 
-void database_impl::insert_pieces(const positions_vector& _positions, std::size_t _begin)
+void database_impl::insert_pieces(const positions_vector& _positions, std::size_t _begin,
+                                  std::future<void>* _before_first_commit)
 {
     if (_begin >= _positions.size()) return;
     with_located_errors(CORE_SOURCE_LOCATION, [&] {
@@ -156,6 +163,7 @@ void database_impl::insert_pieces(const positions_vector& _positions, std::size_
                 m_lease_renew_due = std::chrono::steady_clock::now() + m_lease_duration / 3;
                 insert_piece(positions_range(_positions.begin() + static_cast<std::ptrdiff_t>(begin),
                                              _positions.begin() + static_cast<std::ptrdiff_t>(end)));
+                if (_before_first_commit && _before_first_commit->valid()) _before_first_commit->get();
                 m_connection->commit();
             } catch (...) {
                 // Nothing of the piece may stay behind; a lost session has

@@ -165,22 +165,31 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // again rather than resume from an empty one.
     // The context of `last` was encoded when it was saved as the new one a
     // piece ago, and has not changed since.
+    // A window read ahead had its file written ahead as well.
+    const bool written_ahead = with_context && window->context_save;
     additional_data_map next_contexts;
     context_file::records next_records;
-    next_records.emplace(new_last, context_file::encode(new_last, window->next_context));
-    next_contexts.emplace(new_last, std::move(window->next_context));
-    if (with_context) {
-        const auto record = m_saved_records.find(last);
-        next_records.emplace(last, record != m_saved_records.end()
-                                       ? std::move(record->second)
-                                       : context_file::encode(last, m_saved_contexts[last]));
-        next_contexts.emplace(last, std::move(m_saved_contexts[last]));
+    if (written_ahead) {
+        next_records = std::move(window->context_records);
+    } else {
+        next_records.emplace(new_last, context_file::encode(new_last, window->next_context));
+        if (with_context) {
+            const auto record = m_saved_records.find(last);
+            next_records.emplace(last, record != m_saved_records.end()
+                                           ? std::move(record->second)
+                                           : context_file::encode(last, m_saved_contexts[last]));
+        }
     }
+    next_contexts.emplace(new_last, std::move(window->next_context));
+    if (with_context) next_contexts.emplace(last, std::move(m_saved_contexts[last]));
     // Unknown until the save succeeds: a failed save leaves the old file,
     // which the next piece reads again.
     m_saved_contexts.clear();
     m_saved_records.clear();
-    context_file::save(m_persistent_data_file, next_records);
+    if (written_ahead)
+        window->context_save->commit();
+    else
+        context_file::save(m_persistent_data_file, next_records);
     m_saved_contexts = std::move(next_contexts);
     m_saved_records = std::move(next_records);
 
@@ -225,13 +234,38 @@ post_processor_runner::window_rows post_processor_runner::read_window(
     return window;
 }
 
+void post_processor_runner::write_context_ahead(window_rows& _window, timestamp _last,
+                                                const std::string& _last_record) const
+{
+    const auto& processed_positions = _window.processed_positions;
+    if (!_window.processed || processed_positions.empty() || !(_last < processed_positions.back().ts)) return;
+    const timestamp new_last = processed_positions.back().ts;
+    context_file::records records;
+    records.emplace(new_last, context_file::encode(new_last, _window.next_context));
+    records.emplace(_last, _last_record);
+    try {
+        _window.context_save = context_file::prepare_save(m_persistent_data_file, records);
+        _window.context_records = std::move(records);
+    } catch (const std::exception&) {
+        // The save at the window's turn writes the file itself and reports
+        // what fails.
+    }
+}
+
 void post_processor_runner::start_read_ahead(timestamp _from, std::chrono::seconds _duration,
                                              const positions_post_processor::additional_data& _context)
 {
-    m_read_ahead =
-        read_ahead{_from, _duration, std::async(std::launch::async, [this, _from, _duration, &_context] {
-                       return read_window(_from, _duration, &_context);
-                   })};
+    // The saved record of _context, which stays unchanged as _context does.
+    const auto record = m_saved_records.find(_from);
+    const std::string* from_record = record != m_saved_records.end() ? &record->second : nullptr;
+    m_read_ahead = read_ahead{
+        _from, _duration, std::async(std::launch::async, [this, _from, _duration, &_context, from_record] {
+            auto window = read_window(_from, _duration, &_context);
+            // The file of the next save is written while the last piece is,
+            // so that the save between them is a rename.
+            if (from_record) write_context_ahead(window, _from, *from_record);
+            return window;
+        })};
 }
 
 boost::optional<post_processor_runner::read_ahead> post_processor_runner::join_read_ahead()

@@ -6,6 +6,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/events_loop.hpp"
@@ -92,12 +93,23 @@ private:
         bool processed = false;
         positions_vector processed_positions;
         positions_post_processor::additional_data next_context;
+        // For a window read ahead that moves the start: runner.bin as saving
+        // its context writes it, written and synced beside the file already,
+        // and the records in it; the save is then the rename alone. None
+        // when writing ahead failed: the save writes the file itself then,
+        // and reports what fails.
+        std::optional<libs::core::prepared_file> context_save;
+        context_file::records context_records;
     };
     // Reads (_from, _from + _duration] through the window reader, and
     // processes the rows from *_context unless it is null. Touches no member:
     // it runs on the read-ahead thread too.
     window_rows read_window(timestamp _from, std::chrono::seconds _duration,
                             const positions_post_processor::additional_data* _context) const;
+    // Writes ahead the runner.bin that the save of _window's context will
+    // write, when the window was processed from the context of _last (whose
+    // record is _last_record) and moves the start. Touches no member either.
+    void write_context_ahead(window_rows& _window, timestamp _last, const std::string& _last_record) const;
     // Starts reading and processing the window (_from, _from + _duration]
     // from _context, which must stay unchanged until the read is joined.
     void start_read_ahead(timestamp _from, std::chrono::seconds _duration,

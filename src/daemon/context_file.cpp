@@ -52,7 +52,7 @@ std::string encode(timestamp _key, const positions_post_processor::additional_da
     return record;
 }
 
-void save(const std::string& _path, const records& _records)
+libs::core::prepared_file prepare_save(const std::string& _path, const records& _records)
 {
     std::size_t size = 0;
     for (const auto& [key, record] : _records) size += record.size();
@@ -61,8 +61,10 @@ void save(const std::string& _path, const records& _records)
     binary_records::append_header(content, magic, version);
     binary_records::append_u32(content, static_cast<std::uint32_t>(_records.size()));
     for (const auto& [key, record] : _records) content += record;
-    libs::core::write_file_atomically(_path, content);
+    return libs::core::prepared_file(_path, content);
 }
+
+void save(const std::string& _path, const records& _records) { prepare_save(_path, _records).commit(); }
 
 void save(const std::string& _path, const contexts& _contexts)
 {

@@ -2,6 +2,7 @@
 
 #include "positions_post_processor.hpp"
 
+#include "core/atomic_file.hpp"
 #include "core/timestamp.hpp"
 
 #include <boost/optional.hpp>
@@ -24,6 +25,9 @@ void save(const std::string& _path, const contexts& _contexts);
 // order: a context saved again unchanged is not encoded again.
 using records = std::map<timestamp, std::string>;
 void save(const std::string& _path, const records& _records);
+// The same save in two steps: the file is written and synced beside _path
+// now, and takes its place on commit() (see libs::core::prepared_file).
+libs::core::prepared_file prepare_save(const std::string& _path, const records& _records);
 // The record of the context _context under _key, as save() writes it.
 std::string encode(timestamp _key, const positions_post_processor::additional_data& _context);
 

@@ -508,6 +508,26 @@ TEST_F(DatabaseImplTest, AFailingPieceLeavesTheEarlierPiecesWholeAndNothingOfIts
     EXPECT_EQ(stored_positions(), positions);
 }
 
+TEST_F(DatabaseImplTest, AWriteWhoseFileCannotBeWrittenCommitsNothing)
+{
+    // The first piece is inserted while the batch goes to its file; without
+    // the file it must not stay, since no recovery would know of it.
+    auto store = make_store(2);
+    boost::filesystem::remove_all(m_dir);
+    {
+        trackmend_test::stderr_capture quiet;
+        EXPECT_NE(store_error_of([&] { store->write_positions(five_positions()); }).find("database.bin"),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(stored_positions().empty());
+
+    // The same store writes the batch once the directory is back.
+    boost::filesystem::create_directories(m_dir);
+    store->write_positions(five_positions());
+    EXPECT_EQ(stored_positions(), five_positions());
+    EXPECT_FALSE(boost::filesystem::exists(pending_file()));
+}
+
 TEST_F(DatabaseImplTest, RecoveryIsExactWithDuplicatesAnyPieceSizeAndTheOldFileFormat)
 {
     // Every row twice (two gateways reporting one tag), and a row of an

@@ -306,6 +306,15 @@ TEST_F(post_processor_runner_test, windows_read_ahead_change_nothing_when_reads_
     EXPECT_EQ(db.m_window_queries, 0) << "the writing store reads no window";
     EXPECT_GT(reader.m_window_queries, 30);
     EXPECT_GE(failed_runs, 5) << "4 failed writes, 1 failed read again";
+
+    // The saves written ahead with the windows left runner.bin with the
+    // context of the newest written time, and no temporary file beside it,
+    // whether their window was written, failed or never taken.
+    const auto contexts = context_file::load((m_dir / "runner.bin").string());
+    ASSERT_TRUE(contexts);
+    EXPECT_EQ(contexts->count(*db.get_last_position_timestamp()), 1u);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(m_dir), std::filesystem::directory_iterator()), 1);
 }
 
 TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)

@@ -85,3 +85,25 @@ TEST_F(AtomicFileTest, AMissingDirectoryIsReportedWithTheFileName)
             << e.get_string_error();
     }
 }
+
+TEST_F(AtomicFileTest, APreparedFileReplacesTheOldOneOnlyOnCommit)
+{
+    const auto file = (m_dir / "state.bin").string();
+    write_file_atomically(file, "old");
+    {
+        zav::libs::core::prepared_file dropped(file, "never committed");
+        EXPECT_EQ(read(file), "old");
+    }
+    EXPECT_EQ(read(file), "old");
+    EXPECT_EQ(entries(), 1u) << "a prepared file dropped without commit leaves nothing behind";
+
+    zav::libs::core::prepared_file prepared(file, "new");
+    EXPECT_EQ(read(file), "old") << "written ahead, but not in place yet";
+    auto moved = std::move(prepared);
+    moved.commit();
+    EXPECT_EQ(read(file), "new");
+    EXPECT_EQ(entries(), 1u);
+
+    EXPECT_THROW(zav::libs::core::prepared_file((m_dir / "missing" / "state.bin").string(), "x"),
+                 zav::libs::core::exception);
+}

@@ -20,13 +20,32 @@ void write_file_atomically(const std::string& _path, const std::function<void(st
 
 void write_file_atomically(const std::string& _path, std::string_view _content)
 {
+    prepared_file(_path, _content).commit();
+}
+
+prepared_file::prepared_file(const std::string& _path, std::string_view _content)
+{
     // A crash between creating and renaming the temporary file leaves it
     // behind; the next write removes it, so leftovers never pile up.
     output_file::remove_leftovers(_path);
     try {
-        output_file file(_path);
-        file.write(_content);
-        file.commit(true);
+        m_file = std::make_unique<output_file>(_path);
+        m_file->write(_content);
+        m_file->sync();
+    } catch (const std::runtime_error& e) {
+        m_file.reset();
+        throw exception(e.what(), CORE_SOURCE_LOCATION);
+    }
+}
+
+prepared_file::prepared_file(prepared_file&&) noexcept = default;
+prepared_file& prepared_file::operator=(prepared_file&&) noexcept = default;
+prepared_file::~prepared_file() = default;
+
+void prepared_file::commit()
+{
+    try {
+        m_file->commit(true);
     } catch (const std::runtime_error& e) {
         throw exception(e.what(), CORE_SOURCE_LOCATION);
     }

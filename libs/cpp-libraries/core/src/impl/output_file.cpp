@@ -70,6 +70,7 @@ void output_file::fail(const char* _what, int _errno) const
 
 void output_file::write(std::string_view _data)
 {
+    m_synced = false;
     while (!_data.empty()) {
         const ssize_t n = ::write(m_fd, _data.data(), _data.size());
         if (n < 0) {
@@ -80,9 +81,15 @@ void output_file::write(std::string_view _data)
     }
 }
 
+void output_file::sync()
+{
+    if (::fsync(m_fd) != 0) fail("cannot sync file", errno);
+    m_synced = true;
+}
+
 void output_file::commit(bool _durable)
 {
-    if (_durable && ::fsync(m_fd) != 0) fail("cannot sync file", errno);
+    if (_durable && !m_synced) sync();
     const int closed = ::close(m_fd);
     m_fd = -1;
     if (closed != 0) fail("cannot close file", errno);

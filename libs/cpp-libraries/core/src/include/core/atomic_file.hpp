@@ -1,11 +1,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 namespace zav::libs::core {
+
+class output_file;
 
 // Replaces the file _path with what _write produces, so that after a crash or
 // power loss at any moment the file holds either its old or its new complete
@@ -18,5 +21,24 @@ namespace zav::libs::core {
 void write_file_atomically(const std::string& _path, const std::function<void(std::ostream&)>& _write);
 // The same for content rendered by the caller, written as it stands.
 void write_file_atomically(const std::string& _path, std::string_view _content);
+
+// The same in two steps, for content that is known before the moment it may
+// replace the file: the slow part (writing and fsync'ing the temporary file)
+// is done on construction, commit() only renames it over _path and fsyncs the
+// directory. Destroyed without commit(), it removes the temporary file and
+// the old file stays. Failures throw zav::libs::core::exception as above.
+class prepared_file
+{
+public:
+    prepared_file(const std::string& _path, std::string_view _content);
+    prepared_file(prepared_file&&) noexcept;
+    prepared_file& operator=(prepared_file&&) noexcept;
+    ~prepared_file();
+
+    void commit();
+
+private:
+    std::unique_ptr<output_file> m_file;
+};
 
 }  // namespace zav::libs::core

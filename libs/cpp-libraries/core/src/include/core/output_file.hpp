@@ -24,6 +24,10 @@ public:
 
     void write(std::string_view _data);
 
+    // Syncs what was written so far to the disk, so that a durable commit()
+    // that follows has only the rename left to sync.
+    void sync();
+
     // Closes the temporary file and renames it to the final name. With
     // _durable the content and the rename are synced to the disk first, for
     // callers that delete the only other copy of the data next.
@@ -43,6 +47,7 @@ private:
     std::string m_path;
     std::string m_temporary_path;
     int m_fd = -1;
+    bool m_synced = false;
     bool m_committed = false;
 };
 
