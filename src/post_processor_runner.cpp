@@ -125,7 +125,7 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     const bool with_context = m_saved_contexts.count(last) != 0;
     const auto look_back = with_context ? std::chrono::seconds(0) : resume_look_back;
     const timestamp from = last - look_back;
-    auto window = take_rows(ahead, from, duration + look_back);
+    auto window = take_rows(std::move(ahead), from, duration + look_back);
     if (!window)
         window = read_window(from, duration + look_back, with_context ? &m_saved_contexts[last] : nullptr);
     if (window->read_times.empty()) {
@@ -276,7 +276,7 @@ boost::optional<post_processor_runner::read_ahead> post_processor_runner::join_r
 }
 
 boost::optional<post_processor_runner::window_rows> post_processor_runner::take_rows(
-    boost::optional<read_ahead>& _ahead, timestamp _from, std::chrono::seconds _duration) const
+    boost::optional<read_ahead> _ahead, timestamp _from, std::chrono::seconds _duration) const
 {
     if (!_ahead || _ahead->from != _from || _ahead->duration != _duration) return boost::none;
     try {

@@ -123,8 +123,10 @@ private:
     // Waits for the window read ahead, if any, and hands it over.
     boost::optional<read_ahead> join_read_ahead();
     // The rows of a joined read ahead when it read (_from, _from + _duration]
-    // without a failure, else none (a failure logged).
-    boost::optional<window_rows> take_rows(boost::optional<read_ahead>& _ahead, timestamp _from,
+    // without a failure, else none (a failure logged). A read ahead not
+    // taken is dropped here, with the runner.bin it wrote ahead, before
+    // anything else writes that file.
+    boost::optional<window_rows> take_rows(boost::optional<read_ahead> _ahead, timestamp _from,
                                            std::chrono::seconds _duration) const;
     // Window adaptation after a piece that produced nothing (_no_rows: the
     // window held no raw row at all); true when another attempt should
