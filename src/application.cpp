@@ -8,6 +8,7 @@
 #include "daemon/backlog_reader_impl.hpp"
 #include "database_impl.hpp"
 #include "store/inconsistent_state_error.hpp"
+#include "store/store_error.hpp"
 
 namespace zav {
 
@@ -78,7 +79,7 @@ void application::run_once()
         m_events_loop.stop();
         return;
     } catch (...) {
-        m_reporter->run_failed(libs::core::exception_to_string());
+        m_reporter->run_failed(libs::core::exception_to_string(), current_failure_kind());
         return;
     }
     m_reporter->run_succeeded();

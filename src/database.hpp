@@ -5,7 +5,9 @@
 #include <boost/optional.hpp>
 
 #include <chrono>
+#include <map>
 #include <memory>
+#include <string>
 
 namespace zav {
 
@@ -55,6 +57,8 @@ public:
     virtual raw_outliers find_raw_outliers(timestamp _future_after) const = 0;
     // Whether positions holds a position of _position's trackable at its time.
     virtual bool has_position(const position& _position) const = 0;
+    // How many rows positions holds at exactly _ts, per trackable uid.
+    virtual std::map<std::string, long long> count_positions_at(timestamp _ts) const = 0;
     // Inserts all positions; crash-safe through the pending-insert file.
     // recover_if_failed() throws inconsistent_state_error when the file does
     // not fit what positions holds.

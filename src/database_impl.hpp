@@ -82,6 +82,7 @@ public:
     positions_vector get_raw_positions(timestamp _from, std::chrono::seconds _duration) const override;
     void clear_positions_table() override;
     bool has_position(const position& _position) const override;
+    std::map<std::string, long long> count_positions_at(timestamp _ts) const override;
     // Takes the writer lease first unless this store holds it; throws when
     // another daemon does. It does not wait: a batch computed while another
     // daemon wrote is stale.

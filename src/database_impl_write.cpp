@@ -225,4 +225,16 @@ bool database_impl::has_position(const position& _position) const
     return count != 0;
 }
 
+std::map<std::string, long long> database_impl::count_positions_at(timestamp _ts) const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        std::map<std::string, long long> counts;
+        auto rows = m_connection->query(
+            "SELECT trackable_uid, CAST(count(*) AS CHAR) AS n FROM positions WHERE ts = '" +
+            _ts.to_iso_8601_string(true) + "' GROUP BY trackable_uid");
+        while (rows->next()) counts[rows->get_string("trackable_uid")] = std::stoll(rows->get_string("n"));
+        return counts;
+    });
+}
+
 }  // namespace zav

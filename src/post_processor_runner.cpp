@@ -142,12 +142,14 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
                 to_log_string(last) % resume_look_back.count();
         m_rebuild_reported_for = last;
         auto rebuilt = positions_post_processor::process_positions({}, raw_positions);
-        // Gap fills up to `last` are in positions when the writer before had
-        // written part of the batch that closed their gap.
+        // Gap fills before `last` are in positions when the writer before had
+        // written part of the batch that closed their gap; of the rows at
+        // `last` it may have written some trackables' and not others'.
         window->processed_positions =
             positions_not_yet_written(rebuilt.processed_positions, raw_positions, last);
+        drop_present_at(window->processed_positions, last, m_database.count_positions_at(last));
         std::erase_if(window->processed_positions,
-                      [&](const position& _p) { return !(last < _p.ts) && m_database.has_position(_p); });
+                      [&](const position& _p) { return _p.ts < last && m_database.has_position(_p); });
         window->next_context = std::move(rebuilt.additional_data_);
     }
     const auto& processed_positions = window->processed_positions;

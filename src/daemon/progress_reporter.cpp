@@ -17,15 +17,6 @@ std::string time_of_day(const libs::core::timestamp& _ts)
     return _ts.to_iso_8601(false, ' ', false).substr(11);
 }
 
-// Errors of the connection itself, in the client library's words: the
-// server is down or the network is, and waiting is all that helps.
-bool is_unreachable(const std::string& _error)
-{
-    for (const char* text : {"Can't connect", "Lost connection", "gone away", "Connection refused"})
-        if (_error.find(text) != std::string::npos) return true;
-    return false;
-}
-
 std::string first_line(const std::string& _text) { return _text.substr(0, _text.find('\n')); }
 
 }  // namespace
@@ -121,7 +112,7 @@ void progress_reporter::report_live()
         m_notifier.status("live: nothing written since the start");
 }
 
-void progress_reporter::run_failed(const std::string& _error)
+void progress_reporter::run_failed(const std::string& _error, store_failure _kind)
 {
     const auto now = m_clocks.steady();
     m_catching_up = false;
@@ -134,7 +125,7 @@ void progress_reporter::run_failed(const std::string& _error)
         m_logger.error("Still failing: %1% failed attempts since %2%, the last one: %3%") %
             m_failed_attempts % m_failing_since.to_iso_8601_string(true) % first_line(_error);
     }
-    if (is_unreachable(_error))
+    if (_kind == store_failure::session_lost)
         m_notifier.status("database unreachable since " + time_of_day(m_failing_since) + ", retrying");
     else
         m_notifier.status("failing since " + time_of_day(m_failing_since) + " (" +

@@ -11,6 +11,7 @@
 #include "daemon/backlog_source.hpp"
 #include "daemon/piece_observer.hpp"
 #include "daemon/service_notifier.hpp"
+#include "store/store_error.hpp"
 
 namespace zav {
 
@@ -60,8 +61,9 @@ public:
     void piece_moved(const moved_piece& _piece) noexcept override;
     // The run has caught up (or was stopped by a signal).
     void run_succeeded();
-    // _error: the failure's text as the log shows it.
-    void run_failed(const std::string& _error);
+    // _error: the failure's text as the log shows it; _kind: what it means
+    // (a lost session reads "database unreachable" in the status).
+    void run_failed(const std::string& _error, store_failure _kind);
     // The loop is alive: a watchdog ping, rate-limited.
     void keep_alive();
 

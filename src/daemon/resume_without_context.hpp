@@ -3,6 +3,8 @@
 #include "position.hpp"
 
 #include <chrono>
+#include <map>
+#include <string>
 
 namespace zav {
 
@@ -16,12 +18,22 @@ namespace zav {
 constexpr std::chrono::seconds resume_look_back{30};
 
 // Of the positions processed from such a window (_processed, ascending by
-// time) those that the writer before did not write yet, given that it wrote
-// everything up to _last: every position later than _last, and the
-// synthetic positions at or before _last of gaps that close after _last (the
+// time) those that the writer before may not have written yet, given that it
+// wrote everything before _last: every position at or later than _last, and
+// the synthetic positions before _last of gaps that close after _last (the
 // writer before could not fill them). A position is synthetic when its
-// trackable has no raw position at its time in _raw.
+// trackable has no raw position at its time in _raw. Those at _last are
+// candidates only: the writer before cut its batches by row count, not by
+// time, so it may have written some trackables' rows at _last and not
+// others'; drop_present_at() keeps exactly the missing ones.
 positions_vector positions_not_yet_written(const positions_vector& _processed, const positions_vector& _raw,
                                            const timestamp& _last);
+
+// Removes from _positions (ascending by time) the positions at _last that
+// positions holds already: per trackable uid, the first _present[uid] of its
+// positions at _last, since a writer writes a batch's rows in order.
+// Duplicated raw rows count as often as they occur.
+void drop_present_at(positions_vector& _positions, const timestamp& _last,
+                     std::map<std::string, long long> _present);
 
 }  // namespace zav

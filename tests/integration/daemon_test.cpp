@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -326,6 +327,54 @@ TEST_F(daemon_test, late_arrivals_are_reported_or_processed_within_max_lateness)
             daemon_harness::expect_batch_equivalent(
                 written_rows(), batch_rows(m_harness->batch_input(m_harness->raw_lines())));
         }
+    }
+}
+
+// A writer stopped between two pieces has written the rows of some tags at
+// the newest written millisecond and not of others. A daemon that resumes
+// there without the state files (a take-over, or its state lost) writes
+// exactly the missing ones, a duplicated raw row as often as it occurs.
+TEST_F(daemon_test, resuming_without_state_completes_the_rows_sharing_the_newest_millisecond)
+{
+    std::vector<std::string> lines;
+    for (int step = 0; step < 300; ++step) {
+        char ts[40];
+        std::snprintf(ts, sizeof ts, "2024-05-01 12:%02d:%02d.%03d", step / 5 / 60, step / 5 % 60,
+                      step % 5 * 200);
+        for (int tag = 0; tag < 3; ++tag) {
+            const std::string row = std::to_string(tag) + "\t" + std::string(1, char('A' + tag)) + "\t\\N\t" +
+                                    ts + "\t" + std::to_string(step * 10 + tag) + "\t7\t0\ta\tp\t0\tUWB";
+            lines.push_back(row);
+            // C's rows at 30 s come twice.
+            if (tag == 2 && step == 150) lines.push_back(row);
+        }
+    }
+    m_harness->insert_raw_lines(lines);
+    const auto batch = batch_rows(m_harness->batch_input(lines));
+    const auto config = write_config("resume.json", 5, 1000);
+
+    // What the writer before left, for each cut: the rows before 30 s and
+    // those of the named tags at 30 s.
+    for (const std::string keep_at_cut : {"'A','B'", "'A','B','C'", "'C'"}) {
+        fresh_state();
+        const auto first = start_daemon(config);
+        ASSERT_TRUE(wait_until_caught_up(120s)) << log(first);
+        ASSERT_EQ(stop(first), 0);
+        sql("DELETE FROM positions WHERE ts > '2024-05-01 12:00:30' OR (ts = '2024-05-01 12:00:30' AND "
+            "trackable_uid NOT IN (" +
+            keep_at_cut + "))");
+        if (keep_at_cut == "'A','B','C'")
+            sql("DELETE FROM positions WHERE ts = '2024-05-01 12:00:30' AND trackable_uid = 'C' LIMIT 1");
+        fs::remove_all(m_dir / "state");
+        fs::create_directories(m_dir / "state");
+
+        const auto resumed = start_daemon(config);
+        ASSERT_TRUE(wait_until_caught_up(120s)) << log(resumed);
+        EXPECT_EQ(stop(resumed), 0);
+        const auto comparison = daemon_harness::expect_batch_equivalent(written_rows(), batch);
+        EXPECT_EQ(comparison.missing + comparison.twice + comparison.foreign, 0)
+            << "kept at the cut: " << keep_at_cut << "\n"
+            << log(resumed);
     }
 }
 

@@ -105,6 +105,13 @@ public:
             return _p.trackable_uid == _position.trackable_uid && _p.ts == _position.ts;
         });
     }
+    std::map<std::string, long long> count_positions_at(timestamp _ts) const override
+    {
+        std::map<std::string, long long> counts;
+        for (const auto& p : m_written)
+            if (p.ts == _ts) ++counts[p.trackable_uid];
+        return counts;
+    }
     void write_positions(const positions_vector& _positions) override
     {
         // A failure before anything was written, or what a crash after the

@@ -120,7 +120,7 @@ TEST_F(ProgressReporterTest, RepeatedFailureIsLoggedOnceThenRemindedOncePerInter
     const std::string error = "database_impl.cpp:88 Can't connect to server on '10.0.0.1' (111)\nsecond line";
     for (int i = 0; i < 150; ++i) {
         reporter.run_started();
-        reporter.run_failed(error);
+        reporter.run_failed(error, zav::store_failure::session_lost);
         advance(1s);
     }
     EXPECT_EQ(lines(), (std::vector<std::string>{
@@ -137,10 +137,11 @@ TEST_F(ProgressReporterTest, RepeatedFailureIsLoggedOnceThenRemindedOncePerInter
                            "Working again after 150 failed attempts since 2024-05-01 12:00:00.000"});
 
     // A new series starts over with the full error; other errors are named
-    // in the status.
-    reporter.run_failed("duplicate key");
-    EXPECT_EQ(lines(), std::vector<std::string>{"duplicate key"});
-    EXPECT_EQ(m_notifier.statuses().back(), "failing since 12:02:30 (1 attempts), retrying: duplicate key");
+    // in the status, whatever their words say.
+    reporter.run_failed("duplicate key; Lost connection in the text", zav::store_failure::refused);
+    EXPECT_EQ(lines(), std::vector<std::string>{"duplicate key; Lost connection in the text"});
+    EXPECT_EQ(m_notifier.statuses().back(),
+              "failing since 12:02:30 (1 attempts), retrying: duplicate key; Lost connection in the text");
 }
 
 TEST_F(ProgressReporterTest, WatchdogPingsAreRateLimited)
