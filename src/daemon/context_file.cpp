@@ -1,43 +1,32 @@
 #include "daemon/context_file.hpp"
 
 #include "store/binary_records.hpp"
+#include "store/state_file.hpp"
 
 #include "core/atomic_file.hpp"
 
 #include <boost/archive/text_iarchive.hpp>
-#include <boost/filesystem/operations.hpp>
 #include <boost/serialization/map.hpp>
 #include <boost/serialization/utility.hpp>
-
-#include <fstream>
-#include <stdexcept>
 
 namespace zav::context_file {
 
 namespace {
 
-constexpr char magic[5] = "TMRC";
-constexpr std::uint32_t version = 1;
+constexpr state_file::kind runner_file{
+    "TMRC", "the pipeline's carry-over context for the next window",
+    "The daemon then rebuilds that context from the raw rows before the newest written time."};
 
-contexts read(std::istream& _is)
+void read_body(std::istream& _is, contexts& _contexts)
 {
-    contexts result;
-    if (!binary_records::read_header(_is, magic, version, "context file")) {
-        // Written by a version that kept the contexts as a Boost text archive.
-        boost::archive::text_iarchive archive(_is);
-        archive >> result;
-        return result;
-    }
     const auto count = binary_records::read_u32(_is);
     for (std::uint32_t i = 0; i < count; ++i) {
         const timestamp key(std::chrono::milliseconds(binary_records::read_i64(_is)));
-        auto& context = result[key];
+        auto& context = _contexts[key];
         context.not_processed_positions = binary_records::read_positions(_is);
         context.processed_positions = binary_records::read_positions(_is);
         context.processed_filtered_positions = binary_records::read_positions(_is);
     }
-    binary_records::expect_end(_is);
-    return result;
 }
 
 }  // namespace
@@ -57,10 +46,11 @@ libs::core::prepared_file prepare_save(const std::string& _path, const records& 
     std::size_t size = 0;
     for (const auto& [key, record] : _records) size += record.size();
     std::string content;
-    content.reserve(size + 12);
-    binary_records::append_header(content, magic, version);
+    content.reserve(size + 24);
+    state_file::begin(content, runner_file);
     binary_records::append_u32(content, static_cast<std::uint32_t>(_records.size()));
     for (const auto& [key, record] : _records) content += record;
+    state_file::finish(content);
     return libs::core::prepared_file(_path, content);
 }
 
@@ -75,16 +65,12 @@ void save(const std::string& _path, const contexts& _contexts)
 
 boost::optional<contexts> load(const std::string& _path)
 {
-    std::ifstream file(_path, std::ios::binary);
-    if (!file) {
-        if (!boost::filesystem::exists(_path)) return boost::none;
-        throw std::runtime_error("cannot open " + _path);
-    }
-    try {
-        return read(file);
-    } catch (const std::exception& e) {
-        throw std::runtime_error(_path + ": " + e.what());
-    }
+    contexts result;
+    const bool found = state_file::load(
+        _path, runner_file, [&](std::istream& _is) { read_body(_is, result); },
+        [&](boost::archive::text_iarchive& _archive) { _archive >> result; });
+    if (!found) return boost::none;
+    return result;
 }
 
 }  // namespace zav::context_file

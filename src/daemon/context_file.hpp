@@ -31,9 +31,11 @@ libs::core::prepared_file prepare_save(const std::string& _path, const records& 
 // The record of the context _context under _key, as save() writes it.
 std::string encode(timestamp _key, const positions_post_processor::additional_data& _context);
 
-// The contexts recorded at _path, in the binary format or the Boost text
-// archive of earlier versions; none when the file does not exist. Throws
-// std::exception naming the reason when the file exists but cannot be read.
+// The contexts recorded at _path, in the binary format (checksummed, or of
+// version 1) or the Boost text archive of earlier versions; none when the
+// file does not exist. A file whose content fails its check or does not
+// parse throws corrupt_state_file_error and is left as it is; one that
+// cannot be opened or read throws libs::core::exception.
 boost::optional<contexts> load(const std::string& _path);
 
 }  // namespace zav::context_file

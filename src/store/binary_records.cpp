@@ -152,21 +152,6 @@ void append_header(std::string& _out, const char (&_magic)[5], std::uint32_t _ve
     append_le(_out, _version);
 }
 
-bool read_header(std::istream& _is, const char (&_magic)[5], std::uint32_t _version, const char* _what)
-{
-    char bytes[4] = {};
-    const auto start = _is.tellg();
-    if (!_is.read(bytes, 4) || std::memcmp(bytes, _magic, 4) != 0) {
-        _is.clear();
-        _is.seekg(start);
-        return false;
-    }
-    const auto version = read_le<std::uint32_t>(_is);
-    if (version != _version)
-        throw std::runtime_error(std::string("unknown ") + _what + " version " + std::to_string(version));
-    return true;
-}
-
 std::uint32_t read_u32(std::istream& _is) { return read_le<std::uint32_t>(_is); }
 std::int64_t read_i64(std::istream& _is) { return read_le<std::int64_t>(_is); }
 

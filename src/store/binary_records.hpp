@@ -8,23 +8,20 @@
 
 namespace zav::binary_records {
 
-// The compact binary form of the daemon's state files. Every file starts
-// with a four-byte magic text naming its kind and a 32-bit version; numbers
-// are little-endian and of fixed width, strings are a 32-bit length and their
-// bytes, an optional is one byte (0 absent, 1 present) and then its value,
-// a vector is a 64-bit count and its elements. A position is its ten members
-// in declaration order, its time as 64-bit milliseconds since the epoch.
+// The compact binary form of the daemon's state files, inside the frame of
+// state_file (magic, version, length, checksum). Numbers are little-endian
+// and of fixed width, strings are a 32-bit length and their bytes, an
+// optional is one byte (0 absent, 1 present) and then its value, a vector is
+// a 64-bit count and its elements. A position is its ten members in
+// declaration order, its time as 64-bit milliseconds since the epoch.
 //
 // Readers throw std::runtime_error naming what is wrong when the input ends
 // early or holds an impossible value.
 
 // Writers append to a buffer that the caller writes out whole: a state file
 // is replaced as one block, never streamed field by field.
+// The four-byte _magic and the 32-bit _version that start a state file.
 void append_header(std::string& _out, const char (&_magic)[5], std::uint32_t _version);
-// Whether the stream starts with _magic followed by _version: false, with
-// nothing consumed, when it does not start with _magic (a file of an earlier
-// format); throws naming _what when the version is another one.
-bool read_header(std::istream& _is, const char (&_magic)[5], std::uint32_t _version, const char* _what);
 
 void append_u32(std::string& _out, std::uint32_t _value);
 void append_i64(std::string& _out, std::int64_t _value);

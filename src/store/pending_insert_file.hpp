@@ -28,10 +28,13 @@ struct pending_write
 // written; the old file then stays. The batch is not copied.
 void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before);
 
-// The write recorded at _path, in the binary format or the text archive of
-// earlier versions (a batch alone); none when the file does not exist. A file
-// that cannot be read is deleted, then zav::libs::core::exception with the
-// reason is thrown: keeping it would fail every later recovery the same way.
+// The write recorded at _path, in the binary format (checksummed, or of
+// version 1) or the text archive of earlier versions (a batch alone); none
+// when the file does not exist. A file whose content fails its check or does
+// not parse throws corrupt_state_file_error and is left exactly as it is:
+// it may hold the only copy of rows positions lacks, and an operator, not
+// the daemon, decides to go on without them. A file that cannot be opened
+// or read throws libs::core::exception.
 boost::optional<pending_write> load(const std::string& _path);
 
 // The earliest time of a batch: every row of the batch has ts at or after it.

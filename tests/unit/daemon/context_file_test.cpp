@@ -1,5 +1,7 @@
 #include "daemon/context_file.hpp"
 
+#include "store/corrupt_state_file_error.hpp"
+
 #include "support/files.hpp"
 #include "support/positions.hpp"
 
@@ -48,7 +50,15 @@ TEST(ContextFileTest, ReadsTheBinaryRecordAndTheTextArchiveOfEarlierVersions)
     contexts[zav::timestamp(ms(-3))];  // an empty context under a second key
     zav::context_file::save(path, contexts);
     const auto content = trackmend_test::read_file(path);
-    EXPECT_EQ(content.substr(0, 12), std::string("TMRC\x01\0\0\0\x02\0\0\0", 12)) << "magic, version, count";
+    EXPECT_EQ(content.substr(0, 4), "TMRC");
+    EXPECT_EQ(content.substr(4, 4), std::string("\x02\0\0\0", 4)) << "version 2, with a checksum";
+    EXPECT_EQ(content.substr(16, 4), std::string("\x02\0\0\0", 4)) << "two contexts";
+    ASSERT_TRUE(zav::context_file::load(path));
+    EXPECT_TRUE(same(*zav::context_file::load(path), contexts));
+
+    // Version 1: the same body without length and checksum.
+    trackmend_test::write_file(path,
+                               std::string("TMRC\x01\0\0\0", 8) + content.substr(16, content.size() - 20));
     ASSERT_TRUE(zav::context_file::load(path));
     EXPECT_TRUE(same(*zav::context_file::load(path), contexts));
 
@@ -61,10 +71,24 @@ TEST(ContextFileTest, ReadsTheBinaryRecordAndTheTextArchiveOfEarlierVersions)
     ASSERT_TRUE(zav::context_file::load(path));
     EXPECT_TRUE(same(*zav::context_file::load(path), pinned_contexts()));
 
+    // Damaged files stop the daemon and stay as they are. A context's x
+    // changed still parses: only the checksum tells.
+    std::string other_x = content;
+    other_x[content.find(std::string("\x01\x0a\0\0\0", 5)) + 1] = 11;
+    std::string unknown_version = content;
+    unknown_version[4] = 3;
     for (const std::string& bad :
-         {std::string(), std::string("garbage"), content.substr(0, content.size() - 1)}) {
+         {std::string(), std::string("garbage"), content.substr(0, content.size() - 1), content + "x",
+          other_x, unknown_version}) {
         trackmend_test::write_file(path, bad);
-        EXPECT_THROW(zav::context_file::load(path), std::exception) << bad.size() << " bytes";
+        try {
+            zav::context_file::load(path);
+            ADD_FAILURE() << bad.size() << " bytes were read";
+        } catch (const zav::corrupt_state_file_error& e) {
+            EXPECT_NE(e.get_string_error().find("State file " + path), std::string::npos) << e.what();
+            EXPECT_NE(e.get_string_error().find("carry-over context"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(trackmend_test::read_file(path), bad) << bad.size() << " bytes: not kept as they were";
     }
 }
 

@@ -1,6 +1,6 @@
 #include "store/pending_insert_file.hpp"
 
-#include "core/exception.hpp"
+#include "store/corrupt_state_file_error.hpp"
 
 #include "support/files.hpp"
 #include "support/positions.hpp"
@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <utility>
 
 using zav::pending_insert_file::pending_write;
 using zav::test::ms;
@@ -64,37 +65,64 @@ TEST_F(PendingInsertFileTest, RoundTripsAWriteAndReadsAMissingFileAsNone)
     EXPECT_EQ(zav::pending_insert_file::earliest_time(write.positions), zav::timestamp(ms(-5)));
 }
 
-TEST_F(PendingInsertFileTest, BothFileFormatsArePinned)
+namespace {
+
+// The body of the pinned positions with 5 rows before: rows before, count,
+// positions.
+const std::string pinned_body =
+    "0500000000000000"
+    "0200000000000000"  // rows, count
+    "0700000000000000"
+    "02000000"
+    "5431"
+    "00"
+    "079e06348f010000"  // id, uid, no mac, ts
+    "010a000000"
+    "01fbffffff"
+    "00"
+    "010100000041"
+    "00"
+    "010000"  // x, y, z, area, project, inactive
+    "0800000000000000"
+    "03000000"
+    "542032"
+    "010500000061613a6262"
+    "dca306348f010000"
+    "00"
+    "00"
+    "0103000000"
+    "00"
+    "010100000070"
+    "00";
+
+std::string unhex(const std::string& _text)
 {
-    // The binary record: magic, version 1, rows before, count, positions.
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < _text.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(_text.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(PendingInsertFileTest, AllThreeFileFormatsArePinned)
+{
+    // Written: magic, version 2, body length, body, CRC-32C of all before it.
     zav::pending_insert_file::save(m_path, zav::test::pinned_positions(), 5);
     EXPECT_EQ(hex(trackmend_test::read_file(m_path)),
               "544d5057"
-              "01000000"
-              "0500000000000000"
-              "0200000000000000"  // magic, version, rows, count
-              "0700000000000000"
               "02000000"
-              "5431"
-              "00"
-              "079e06348f010000"  // id, uid, no mac, ts
-              "010a000000"
-              "01fbffffff"
-              "00"
-              "010100000041"
-              "00"
-              "010000"  // x, y, z, area, project, inactive
-              "0800000000000000"
-              "03000000"
-              "542032"
-              "010500000061613a6262"
-              "dca306348f010000"
-              "00"
-              "00"
-              "0103000000"
-              "00"
-              "010100000070"
-              "00");
+              "6c00000000000000" +
+                  pinned_body + "618ceab9");
+
+    // Version 1, without length and checksum, as the version before wrote it.
+    trackmend_test::write_file(m_path, unhex("544d5057"
+                                             "01000000" +
+                                             pinned_body));
+    const auto v1 = zav::pending_insert_file::load(m_path);
+    ASSERT_TRUE(v1);
+    EXPECT_EQ(v1->positions, zav::test::pinned_positions());
+    EXPECT_EQ(v1->rows_before.value_or(-1), 5);
 
     // What earlier versions wrote: a Boost text archive of the batch alone.
     trackmend_test::write_file(
@@ -107,17 +135,33 @@ TEST_F(PendingInsertFileTest, BothFileFormatsArePinned)
     EXPECT_FALSE(legacy->rows_before) << "the text format has no row count";
 }
 
-TEST_F(PendingInsertFileTest, AnUnreadableFileIsDeletedAndReported)
+TEST_F(PendingInsertFileTest, AFileThatFailsItsCheckIsKeptAsItIsAndStopsTheDaemon)
 {
     zav::pending_insert_file::save(m_path, zav::test::pinned_positions(), 5);
     const std::string good = trackmend_test::read_file(m_path);
-    for (const std::string& content :
-         {std::string("not an archive"), std::string(),
-          std::string("22 serialization::archive 19 0 0 5 0 0 0 7"), good.substr(0, good.size() - 3),
-          good + "x", std::string("TMPW\x02\0\0\0", 8)}) {
+    // The first row's trackable_id 7 made 9: the record still parses, only
+    // the checksum tells.
+    std::string other_id = good;
+    other_id[32] = 9;
+    std::string unknown_version = good;
+    unknown_version[4] = 3;
+    for (const auto& [content, fault] :
+         {std::pair{std::string("not an archive"), std::string("is neither")},
+          {std::string(), "is empty"},
+          {std::string("22 serialization::archive 19 0 0 5 0 0 0 7"), "is neither"},
+          {good.substr(0, good.size() - 3), "is cut short"},
+          {good + "x", "has 1 bytes after its end"},
+          {other_id, "fails its checksum"},
+          {unknown_version, "has version 3"}}) {
         trackmend_test::write_file(m_path, content);
-        EXPECT_THROW(zav::pending_insert_file::load(m_path), zav::libs::core::exception) << hex(content);
-        EXPECT_FALSE(fs::exists(m_path)) << hex(content) << " was kept";
+        try {
+            zav::pending_insert_file::load(m_path);
+            ADD_FAILURE() << hex(content) << " was read";
+        } catch (const zav::corrupt_state_file_error& e) {
+            EXPECT_NE(e.get_string_error().find(m_path + " " + fault), std::string::npos) << e.what();
+            EXPECT_NE(e.get_string_error().find("interrupted write"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(trackmend_test::read_file(m_path), content) << hex(content) << " was not kept as it was";
     }
 }
 
