@@ -3,6 +3,8 @@
 #include "batch/batch_report.hpp"
 #include "batch/csv_position_parser.hpp"
 #include "batch/csv_position_writer.hpp"
+#include "batch/failure_text.hpp"
+#include "batch/input_removal.hpp"
 #include "batch/piece_reader.hpp"
 #include "core/output_file.hpp"
 #include "pipeline/stream_smoother.hpp"
@@ -10,11 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <stdexcept>
 
 namespace zav {
@@ -25,9 +26,10 @@ namespace {
 // processes all of them, while it is held back itself and never written.
 constexpr std::chrono::milliseconds flush_advance{1000000};
 
-// Refuses to run when both names reach the same file (the same path, another
-// path, a symbolic or a hard link): the output would replace the input and
-// the final deletion would remove the output.
+// Refuses to run when both names reach the same regular file (the same path,
+// another path, a symbolic or a hard link): the output would replace the
+// input and the final deletion would remove the output. A terminal or a pipe
+// may well be both (-i /dev/stdin -o /dev/stdout).
 void refuse_same_file(const std::string& _input, const std::string& _output)
 {
     struct stat input_info
@@ -36,17 +38,35 @@ void refuse_same_file(const std::string& _input, const std::string& _output)
     struct stat output_info
     {
     };
-    const bool same =
-        _input == _output ||
-        (::stat(_input.c_str(), &input_info) == 0 && ::stat(_output.c_str(), &output_info) == 0 &&
-         input_info.st_dev == output_info.st_dev && input_info.st_ino == output_info.st_ino);
-    if (same)
+    const bool same = ::stat(_input.c_str(), &input_info) == 0 &&
+                      ::stat(_output.c_str(), &output_info) == 0 && input_info.st_dev == output_info.st_dev &&
+                      input_info.st_ino == output_info.st_ino && S_ISREG(input_info.st_mode);
+    if (same || (_input == _output && !S_ISCHR(input_info.st_mode) && !S_ISFIFO(input_info.st_mode)))
         throw std::runtime_error("input file \"" + _input + "\" and output file \"" + _output +
                                  "\" are the same file");
 }
 
 // Batch mode's one channel for what goes wrong: standard error, one prefix.
 void report(const std::string& _message) { std::cerr << "trackmend: " << _message << "\n"; }
+
+// Deletes the input after a complete run where that removes only the data
+// just processed; says so where the input is kept.
+void remove_input_file(const std::string& _path, const csv_line_reader::identity& _read)
+{
+    switch (remove_input(_path, _read)) {
+        case input_removal::removed:
+            break;
+        case input_removal::kept_not_regular:
+            report("input file \"" + _path +
+                   "\" is kept: only a regular file outside /dev and /proc, named without a symbolic "
+                   "link, is deleted");
+            break;
+        case input_removal::kept_replaced:
+            report("input file \"" + _path +
+                   "\" is kept: the name no longer stands for the file that was read");
+            break;
+    }
+}
 
 // The newest of the held-back and the newly read positions (the first of
 // them, as a search from the held-back ones on finds it), advanced far enough
@@ -75,6 +95,9 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         // The input is opened first: when it cannot be read, no output is
         // created at all.
         csv_line_reader infile(_input_positions_file);
+        // Other runs may write the same name at the same time: only what a
+        // run that has ended left behind goes.
+        output_file::remove_leftovers(_output_positions_file, output_file::leftovers::of_ended_processes);
         output_file outfile(_output_positions_file);
         csv_position_writer writer(outfile);
         batch_report progress(std::cerr, ::isatty(STDERR_FILENO) == 1);
@@ -90,6 +113,8 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
             try {
                 writer.write(_r, smoother.strings());
                 ++written;
+            } catch (const std::bad_alloc&) {
+                throw;
             } catch (const std::exception& e) {
                 report(std::string("Error writing file (") + e.what() + ")");
                 write_failed = true;
@@ -97,6 +122,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
         };
         std::uint64_t parsed = 0;
         std::uint64_t lines = 0;
+        std::uint64_t other_kinds = 0;
         bool flushed = false;
         // Reading and parsing run a block of pieces ahead on a thread of
         // their own; the pieces are those of reading here.
@@ -121,6 +147,7 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
                 }
                 parsed += piece.end - begin;
                 lines = piece.lines;
+                other_kinds = piece.other_kinds;
                 begin = piece.end;
                 if (piece.at_end) {
                     // The flush runs once, after the last line was read; the
@@ -144,15 +171,11 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
             report(std::string("Error writing file (") + e.what() + ")");
             return false;
         }
-        progress.summary(lines, lines - parsed, written, smoother.synthetic_count());
+        progress.summary(lines, lines - parsed - other_kinds, other_kinds, written,
+                         smoother.synthetic_count());
+        if (!_save_input_files) remove_input_file(_input_positions_file, infile.opened());
     } catch (const std::exception& e) {
-        report(e.what());
-        return false;
-    }
-
-    if (!_save_input_files && ::unlink(_input_positions_file.c_str()) != 0) {
-        report("the output is complete, but input file \"" + _input_positions_file +
-               "\" cannot be deleted: " + std::strerror(errno));
+        report(failure_text(e));
         return false;
     }
     return true;

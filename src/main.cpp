@@ -1,5 +1,4 @@
 #include "application.hpp"
-#include "batch/csv_position_parser.hpp"
 #include "config.hpp"
 #include "csv_application.hpp"
 #include "daemon/configuration_check.hpp"
@@ -14,7 +13,9 @@
 #include <unistd.h>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -63,6 +64,20 @@ Status line under systemd (systemctl status trackmend):
   "database unreachable since 12:00:31, retrying"
   "failing since 12:00:31 (N attempts), retrying: <error>"
 )";
+
+// The whole text as a number from 1 to 2147483647: decimal digits only, no
+// sign, no blanks, nothing after them.
+std::optional<int> parse_piece_size(const std::string& _text)
+{
+    if (_text.empty() || _text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    long long value = 0;
+    for (const char c : _text) {
+        value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<int>::max()) return std::nullopt;
+    }
+    if (value < 1) return std::nullopt;
+    return static_cast<int>(value);
+}
 
 }  // namespace
 
@@ -167,8 +182,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     if (piece_size.empty()) piece_size = "100000";
-    const auto pieces = zav::parse_stoi_like(piece_size);
-    if (!pieces || *pieces < 1) {
+    const auto pieces = parse_piece_size(piece_size);
+    if (!pieces) {
         std::cerr << "trackmend: invalid piece size \"" << piece_size
                   << "\" for -p: expected a whole number from 1 to 2147483647\n";
         return 1;

@@ -35,14 +35,14 @@ void batch_report::progress(std::uint64_t _consumed_bytes, std::uint64_t _total_
     m_drawn = true;
 }
 
-void batch_report::summary(std::uint64_t _lines, std::uint64_t _skipped, std::uint64_t _written,
-                           std::uint64_t _synthetic)
+void batch_report::summary(std::uint64_t _lines, std::uint64_t _malformed, std::uint64_t _other_kinds,
+                           std::uint64_t _written, std::uint64_t _synthetic)
 {
     if (m_drawn) m_out << clear_line;
     m_out << boost::format(
-                 "trackmend: %d lines read, %d skipped as malformed, %d positions written (%d synthetic) in "
-                 "%.2f s\n") %
-                 _lines % _skipped % _written % _synthetic % seconds()
+                 "trackmend: %d lines read, %d skipped as malformed, %d skipped as not UWB, %d positions "
+                 "written (%d synthetic) in %.2f s\n") %
+                 _lines % _malformed % _other_kinds % _written % _synthetic % seconds()
           << std::flush;
 }
 

@@ -22,10 +22,11 @@ public:
     void progress(std::uint64_t _consumed_bytes, std::uint64_t _total_bytes, std::uint64_t _lines,
                   std::uint64_t _written);
 
-    // Removes the progress line and writes
-    // "trackmend: L lines read, M skipped as malformed, W positions written (S synthetic) in T s".
-    void summary(std::uint64_t _lines, std::uint64_t _skipped, std::uint64_t _written,
-                 std::uint64_t _synthetic);
+    // Removes the progress line and writes "trackmend: L lines read, M
+    // skipped as malformed, K skipped as not UWB, W positions written (S
+    // synthetic) in T s".
+    void summary(std::uint64_t _lines, std::uint64_t _malformed, std::uint64_t _other_kinds,
+                 std::uint64_t _written, std::uint64_t _synthetic);
 
 private:
     using clock = std::chrono::steady_clock;

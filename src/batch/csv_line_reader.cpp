@@ -34,6 +34,8 @@ csv_line_reader::csv_line_reader(const std::string& _path) : m_path(_path), m_bu
         fail(EISDIR);
     }
     m_file_size = static_cast<std::uint64_t>(info.st_size);
+    m_opened = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                S_ISREG(info.st_mode)};
 }
 
 csv_line_reader::~csv_line_reader()
@@ -83,10 +85,8 @@ std::optional<std::string_view> csv_line_reader::next_line()
             const auto line_end = static_cast<std::size_t>(static_cast<const char*>(newline) - start);
             const std::string_view line(start + m_begin, line_end - m_begin);
             m_begin = line_end + 1;
-            if (!skipping && line.size() <= max_line_length) {
-                ++m_lines;
-                return line;
-            }
+            ++m_lines;
+            if (!skipping && line.size() <= max_line_length) return line;
             skipping = false;
             scanned = m_begin;
             continue;
@@ -100,11 +100,14 @@ std::optional<std::string_view> csv_line_reader::next_line()
         scanned = m_end;
         const std::size_t consumed_before = m_begin;
         if (!fill()) {
-            if (m_begin < m_end && !skipping && m_end - m_begin <= max_line_length) {
-                const std::string_view line(m_buffer.data() + m_begin, m_end - m_begin);
-                m_begin = m_end;
+            // A last line without '\n', or the rest of a skipped one.
+            if (m_begin < m_end || skipping) {
                 ++m_lines;
-                return line;
+                if (!skipping && m_end - m_begin <= max_line_length) {
+                    const std::string_view line(m_buffer.data() + m_begin, m_end - m_begin);
+                    m_begin = m_end;
+                    return line;
+                }
             }
             m_begin = m_end;
             m_at_end = true;

@@ -25,8 +25,9 @@ public:
 
     // The next line without its '\n', or empty at the end of the file. The
     // view stays valid until the next call. Lines longer than
-    // max_line_length are skipped whole: no line of this format is that
-    // long, and holding one would let a file without line ends fill memory.
+    // max_line_length are skipped whole (and counted in lines(), so that
+    // they show as malformed): no line of this format is that long, and
+    // holding one would let a file without line ends fill memory.
     std::optional<std::string_view> next_line();
 
     // The bytes read after the last line returned, the next line's first:
@@ -41,8 +42,18 @@ public:
     // lines returned so far took, for a progress report.
     std::uint64_t file_size() const { return m_file_size; }
     std::uint64_t consumed() const { return m_buffer_offset + m_begin; }
-    // Lines returned so far.
+    // Lines read so far: those returned and the over-long ones skipped.
     std::uint64_t lines() const { return m_lines; }
+
+    // The file as it was opened, for telling whether a name still stands
+    // for it.
+    struct identity
+    {
+        std::uint64_t device;
+        std::uint64_t inode;
+        bool regular;
+    };
+    const identity& opened() const { return m_opened; }
 
     static constexpr std::size_t max_line_length = 16 * 1024 * 1024;
 
@@ -61,6 +72,7 @@ private:
     std::uint64_t m_file_size = 0;
     std::uint64_t m_buffer_offset = 0;  // file offset of m_buffer[0]
     std::uint64_t m_lines = 0;
+    identity m_opened{};
 };
 
 }  // namespace zav

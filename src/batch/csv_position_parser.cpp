@@ -179,8 +179,8 @@ struct line_fields
 // calls on a string stream do: a field may be empty, but an empty field at
 // the very end of the line is no field, because getline then extracts
 // nothing. The fifteenth field ends at the next delimiter or the line end.
-// False when the line has fewer fields.
-bool split_fields(std::string_view _line, line_fields& _fields)
+// Returns the number of fields found, at most fifteen.
+std::size_t split_fields(std::string_view _line, line_fields& _fields)
 {
     const char* const begin = _line.data();
     const std::size_t size = _line.size();
@@ -205,14 +205,12 @@ bool split_fields(std::string_view _line, line_fields& _fields)
 #endif
     for (; i < size && found < field_count; ++i)
         if (begin[i] == delimeter) end_field(i);
-    if (found == field_count) return true;
     // The last field runs to the line end; it exists when it is not empty.
-    if (found + 1 == field_count && start < size) {
+    if (found < field_count && start < size) {
         _fields.begin[found] = static_cast<std::uint32_t>(start);
-        _fields.end[found] = static_cast<std::uint32_t>(size);
-        return true;
+        _fields.end[found++] = static_cast<std::uint32_t>(size);
     }
-    return false;
+    return found;
 }
 
 // The usual numbers, an optional minus and up to nine digits followed by
@@ -247,7 +245,9 @@ std::optional<int> parse_stoi_like(std::string_view _text)
     return s.read_int();
 }
 
-std::optional<timestamp> parse_csv_timestamp(std::string_view _text)
+namespace {
+
+std::optional<timestamp> parse_time_text(std::string_view _text)
 {
     if (const auto canonical = parse_canonical_time(_text)) return canonical;
     scanner s(_text);
@@ -267,6 +267,23 @@ std::optional<timestamp> parse_csv_timestamp(std::string_view _text)
     return parse_time_fields(*year, *month, *day, *hour, *minute, *seconds);
 }
 
+// From 1970-01-01 00:00:00.000 up to 9999-12-31 23:59:59.999: the daemon skips
+// raw rows before 1970 (the zero date 0000-00-00 among them) as invalid, and
+// later years would need a fifth digit in the output.
+constexpr std::int64_t first_valid_time = 0;
+constexpr std::int64_t end_of_valid_times = 253402300800000;
+
+}  // namespace
+
+std::optional<timestamp> parse_csv_timestamp(std::string_view _text)
+{
+    const auto ts = parse_time_text(_text);
+    if (!ts) return std::nullopt;
+    const std::int64_t count = ts->get_time_since_epoch().count();
+    if (count < first_valid_time || count >= end_of_valid_times) return std::nullopt;
+    return ts;
+}
+
 namespace {
 
 // What a line that is not skipped holds: its texts as views into the line,
@@ -284,23 +301,27 @@ struct parsed_line
     boost::optional<int> inactive;
 };
 
-bool parse_line(std::string_view _line, parsed_line& _out)
+constexpr std::size_t kind_field = 8;
+
+csv_line parse_line(std::string_view _line, parsed_line& _out)
 {
     // Files written on Windows end their lines with CR LF; the CR would glue
     // onto the last field and make every null marker there unreadable.
     if (!_line.empty() && _line.back() == '\r') _line.remove_suffix(1);
     // Offsets are 32 bits; the line reader never hands out longer lines.
-    if (_line.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+    if (_line.size() > std::numeric_limits<std::uint32_t>::max()) return csv_line::malformed;
     line_fields f;
     f.line = _line;
-    if (!split_fields(_line, f)) return false;
-    if (f[8] != "UWB") return false;
+    const std::size_t fields = split_fields(_line, f);
+    // A line of another kind (a heartbeat) is that whatever its other fields.
+    if (fields > kind_field && f[kind_field] != "UWB") return csv_line::other_kind;
+    if (fields < field_count) return csv_line::malformed;
     const auto ts = parse_csv_timestamp(f[2]);
     const auto x = parse_optional_number(f[9]);
     const auto y = parse_optional_number(f[10]);
     const auto z = parse_optional_number(f[11]);
     const auto inactive = parse_optional_number(f[14]);
-    if (!ts || !x || !y || !z || !inactive) return false;
+    if (!ts || !x || !y || !z || !inactive) return csv_line::malformed;
     _out.uid = f[0];
     _out.mac_address = f[1];
     _out.area_uid = f[12];
@@ -310,7 +331,7 @@ bool parse_line(std::string_view _line, parsed_line& _out)
     _out.y = *y;
     _out.z = *z;
     _out.inactive = *inactive;
-    return true;
+    return csv_line::position;
 }
 
 }  // namespace
@@ -318,7 +339,7 @@ bool parse_line(std::string_view _line, parsed_line& _out)
 bool append_csv_position(std::string_view _line, positions_vector& _positions)
 {
     parsed_line l;
-    if (!parse_line(_line, l)) return false;
+    if (parse_line(_line, l) != csv_line::position) return false;
     // Built where it stays: a position moved into place costs a copy of
     // each of its strings.
     position& p = _positions.emplace_back();
@@ -335,11 +356,11 @@ bool append_csv_position(std::string_view _line, positions_vector& _positions)
     return true;
 }
 
-bool append_csv_record(std::string_view _line, record_strings& _strings,
-                       std::vector<position_record>& _records)
+csv_line append_csv_record(std::string_view _line, record_strings& _strings,
+                           std::vector<position_record>& _records)
 {
     parsed_line l;
-    if (!parse_line(_line, l)) return false;
+    if (const csv_line kind = parse_line(_line, l); kind != csv_line::position) return kind;
     position_record& r = _records.emplace_back();
     r.ts = l.ts.get_time_since_epoch().count();
     _strings.number_texts(r, l.uid, &l.mac_address, &l.area_uid, &l.project_uid);
@@ -353,7 +374,7 @@ bool append_csv_record(std::string_view _line, record_strings& _strings,
     take(l.z, r.z, position_record::has_z);
     // Values outside 16 bits wrap, as they do for a position.
     take(l.inactive, r.inactive, position_record::has_inactive);
-    return true;
+    return csv_line::position;
 }
 
 std::optional<position> parse_csv_position(std::string_view _line)

@@ -37,10 +37,9 @@ public:
     static std::string format(const position& _position);
 
     // Renders "YYYY-MM-DD hh:mm:ss" of whole seconds since the epoch as the
-    // timestamp's own text form does (years outside 1000 to 9999 with as
-    // many digits as they need). The positions of
-    // one second are many and come together, so the text of the last second
-    // is kept and only the milliseconds change from line to line.
+    // timestamp's own text form does. The positions of one second are many
+    // and come together, so the text of the last second is kept and only the
+    // milliseconds change from line to line.
     class second_text_cache
     {
     public:

@@ -1,6 +1,7 @@
 #include "batch/piece_reader.hpp"
 
 #include "batch/csv_position_parser.hpp"
+#include "batch/failure_text.hpp"
 
 #include <algorithm>
 #include <exception>
@@ -96,16 +97,18 @@ bool piece_reader::fill(block& _block)
                 const std::string_view next = m_input.unread().substr(0, 17);
                 if (const std::size_t uid_end = next.find('|'); uid_end != std::string_view::npos)
                     m_strings.prefetch_number(next.substr(0, uid_end));
-                if (append_csv_record(*line, m_strings, _block.records)) ++added;
+                const csv_line kind = append_csv_record(*line, m_strings, _block.records);
+                if (kind == csv_line::position) ++added;
+                if (kind == csv_line::other_kind) ++m_other_kinds;
             }
-            _block.pieces.push_back(
-                {_block.records.size(), m_input.consumed(), m_input.lines(), m_input.at_end()});
+            _block.pieces.push_back({_block.records.size(), m_input.consumed(), m_input.lines(),
+                                     m_other_kinds, m_input.at_end()});
         } while (!m_input.at_end() && _block.records.size() < block_records);
         m_strings.texts_from(m_texts_handed_out, _block.new_texts);
         m_texts_handed_out = m_strings.size();
     } catch (const std::exception& e) {
         // Also running out of memory: the user reports it like a read error.
-        _block.error = e.what();
+        _block.error = failure_text(e);
     }
     return _block.error.empty() && !m_input.at_end();
 }

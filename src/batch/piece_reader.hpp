@@ -27,9 +27,12 @@ public:
     struct piece
     {
         std::size_t end;  // one past its last record in records
-        // The reader's counts when the piece was complete, for the progress report.
+        // The counts when the piece was complete, for the progress report
+        // and the summary: bytes and lines read, and the lines among them
+        // that are of another kind than positions.
         std::uint64_t consumed_bytes;
         std::uint64_t lines;
+        std::uint64_t other_kinds;
         bool at_end;  // the input ended with this piece; it is the last one
     };
 
@@ -72,6 +75,7 @@ private:
     // The reading thread's own numbering of texts.
     record_strings m_strings;
     std::size_t m_texts_handed_out = 0;
+    std::uint64_t m_other_kinds = 0;
 
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -13,12 +13,17 @@ using namespace pipeline;
 
 namespace {
 
-// k/n of a coordinate difference, rounded half away from zero. The product is
-// formed in 64 bits: equal to a 32-bit product wherever that does not
-// overflow, and no overflow where it would.
-int step(std::int64_t _difference, std::int64_t _k, std::int64_t _n)
+// The coordinate k/n of the way from _from to _to: _from plus k/n of the
+// difference, rounded half away from zero. Difference, product and sum are
+// formed in 64 bits, where they are exact for any 32-bit coordinates (the
+// product stays below 2^35, exact in a double too): the same as in 32 bits
+// wherever those do not overflow, and no overflow where they would. With
+// 0 < k < n the result lies between _from and _to, so it fits an int.
+int interpolated(int _from, int _to, std::int64_t _k, std::int64_t _n)
 {
-    return static_cast<int>(std::lround(static_cast<double>(_k * _difference) / static_cast<double>(_n)));
+    const std::int64_t difference = std::int64_t{_to} - _from;
+    return static_cast<int>(_from +
+                            std::lround(static_cast<double>(_k * difference) / static_cast<double>(_n)));
 }
 
 }  // namespace
@@ -33,13 +38,11 @@ void gap_filler::fill(const position_record& _previous, const position_record& _
     const std::int64_t delta = std::abs(_current.ts - _previous.ts);
     const std::int64_t seconds = rounded_seconds(delta);
     if (seconds < smallest_filled_gap.count()) return;
-    const std::int64_t dx = std::int64_t{_current.x} - _previous.x;
-    const std::int64_t dy = std::int64_t{_current.y} - _previous.y;
     for (std::int64_t k = 1; k < seconds; ++k) {
         position_record synthetic = _previous;
         synthetic.ts = _previous.ts + k * interpolation_step.count();
-        synthetic.x = _previous.x + step(dx, k, seconds);
-        synthetic.y = _previous.y + step(dy, k, seconds);
+        synthetic.x = interpolated(_previous.x, _current.x, k, seconds);
+        synthetic.y = interpolated(_previous.y, _current.y, k, seconds);
         m_positions.push_back(synthetic);
     }
 }

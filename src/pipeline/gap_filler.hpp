@@ -16,7 +16,9 @@ public:
     // of interpolation_step after _previous, when the gap lies between
     // shortest_gap and longest_gap and rounds to at least
     // smallest_filled_gap. Each is a copy of _previous with linearly
-    // interpolated x and y.
+    // interpolated x and y: the k-th of n - 1 has _previous's value plus
+    // k/n of the difference, rounded half away from zero, worked out
+    // exactly for any int coordinates and always between the two values.
     void fill(const position_record& _previous, const position_record& _current);
 
     // Whether samples at _previous and _current (milliseconds since the

@@ -24,7 +24,8 @@ public:
     void reset() { m_empty = true; }
 
     // Median of a non-empty ascending list: the middle element, or the mean of
-    // the two middle ones rounded half away from zero.
+    // the two middle ones rounded half away from zero, worked out exactly for
+    // any int values (so it lies between them and never overflows).
     static int of_sorted(std::span<const int> _values);
 
 private:

@@ -325,3 +325,29 @@ TEST_F(CsvApplicationTest, OutputBytesAsBeforeAtEveryPieceSize)
             << "piece size " << piece_size;
     }
 }
+
+// Every line shows in the summary: positions, lines of other kinds, and
+// malformed ones, among them a zero date and a line too long to hold.
+TEST_F(CsvApplicationTest, SummaryCountsEveryKindOfSkippedLine)
+{
+    const auto line = [](const std::string& _uid, const std::string& _time, const std::string& _kind) {
+        return _uid + "|\\N|" + _time + "|1|f|\\N|\\N|\\N|" + _kind + "|10|20|1|A|P|0\n";
+    };
+    const std::string text =
+        line("T1", "2024-05-01 12:00:00.000", "UWB") + line("T1", "2024-05-01 12:00:00.500", "HB") +
+        line("T1", "0000-00-00 00:00:00.000", "UWB") +
+        line(std::string(csv_line_reader::max_line_length, 'u'), "2024-05-01 12:00:01.000", "UWB") +
+        line("T1", "2024-05-01 12:00:01.000", "BLE") + line("T1", "0001-01-01 00:00:00.000", "UWB") +
+        "T1|truncated\n" + line("T1", "2024-05-01 12:00:20.000", "UWB") +
+        line("T1", "2024-05-01 12:00:21.000", "UWB");
+    const auto in = write("in.csv", text);
+    testing::internal::CaptureStderr();
+    const auto lines = run(in, 100000);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("trackmend: 9 lines read, 4 skipped as malformed, 2 skipped as not UWB, 3 positions "
+                       "written (0 synthetic)"),
+              std::string::npos)
+        << err;
+    ASSERT_EQ(lines.size(), 3u);
+    for (const auto& l : lines) EXPECT_EQ(l.substr(36, 5), "2024-") << "no zero date written: " << l;
+}

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
@@ -86,7 +88,8 @@ TEST_F(MainTest, UsageAndOptionErrors)
     const auto check_alone = trackmend("--check-config");
     EXPECT_EQ(check_alone.status, 1);
     EXPECT_EQ(check_alone.err, "trackmend: --check-config needs -c <config.json>\n");
-    for (const char* bad : {"abc", "0", "-3", "' '", "99999999999"}) {
+    for (const char* bad :
+         {"abc", "0", "-3", "' '", "99999999999", "12abc", "1e3", "' 2x'", "+5", "' 5'", "2147483648"}) {
         const auto r = trackmend(std::string("-i in.csv -o out.csv -p ") + bad);
         EXPECT_EQ(r.status, 1) << "-p " << bad;
         EXPECT_NE(r.err.find("piece size"), std::string::npos) << r.err;
@@ -110,7 +113,11 @@ TEST_F(MainTest, HelpNamesOptionsExitStatusesAlertsAndStatusTexts)
 
 TEST_F(MainTest, BatchRuns)
 {
-    auto r = trackmend("-i in.csv -o out.csv -s -p ' 2x'");
+    for (const char* good : {"2147483647", "007"}) {
+        const auto r = trackmend(std::string("-i in.csv -o out.csv -s -p ") + good);
+        EXPECT_EQ(r.status, 0) << "-p " << good << ": " << r.err;
+    }
+    auto r = trackmend("-i in.csv -o out.csv -s -p 2");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.rfind("trackmend: ", 0), 0u) << "one summary line: " << r.err;
     EXPECT_NE(r.err.find("positions written (1 synthetic)"), std::string::npos) << r.err;
@@ -167,4 +174,73 @@ TEST_F(MainTest, FailedRunsExitNonZeroAndLoseNothing)
     EXPECT_TRUE(fs::exists(m_in)) << "a failed write keeps the input";
     EXPECT_FALSE(fs::exists(path("out.csv")));
     EXPECT_EQ(entries(), 2u) << "no temporary file left behind";
+}
+
+// Without -s only the regular file that was read is deleted, and only a
+// regular file is replaced: device nodes, FIFOs and symbolic links stay.
+TEST_F(MainTest, SpecialFilesAreNeitherDeletedNorReplaced)
+{
+    const auto is_device = [](const std::string& _path) {
+        return fs::symlink_status(_path).type() == fs::file_type::character;
+    };
+    fs::create_symlink("in.csv", path("alias.csv"));
+    auto r = trackmend("-i alias.csv -o out.csv");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("input file \"alias.csv\" is kept"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_symlink(path("alias.csv")));
+    EXPECT_TRUE(fs::exists(m_in));
+
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    r = trackmend("-i fifo -o out-fifo.csv", "(cat in.csv > fifo &);");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::symlink_status(path("fifo")).type(), fs::file_type::fifo) << "a FIFO is never deleted";
+    EXPECT_EQ(fs::file_size(path("out-fifo.csv")), fs::file_size(path("out.csv")));
+
+    if (::mknod(path("null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here (not root?)";
+    r = trackmend("-i in.csv -o null -s");
+    EXPECT_EQ(r.status, 0) << "written through to the device: " << r.err;
+    EXPECT_TRUE(is_device(path("null"))) << "the device is not replaced by a file";
+    r = trackmend("-i null -o out-null.csv");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(is_device(path("null"))) << "the device is not deleted";
+    EXPECT_EQ(fs::file_size(path("out-null.csv")), 0u);
+    fs::create_symlink("null", path("link-to-null"));
+    r = trackmend("-i in.csv -o link-to-null -s");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(path("link-to-null")));
+}
+
+TEST_F(MainTest, LeftoversOfEndedRunsGoAndLongNamesWork)
+{
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string ended = "out.csv.tmp." + std::to_string(child);
+    const std::string alive = "out.csv.tmp." + std::to_string(::getpid());
+    std::ofstream(path(ended)) << std::string(100000, 'x');
+    std::ofstream(path(alive)) << "another run's, still writing";
+    auto r = trackmend("-i in.csv -o out.csv -s");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(path(ended))) << "left by a run that has ended";
+    EXPECT_TRUE(fs::exists(path(alive)));
+
+    const std::string longest(255, 'o');
+    r = trackmend("-i in.csv -o " + longest + " -s");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::file_size(path(longest)), fs::file_size(path("out.csv")));
+}
+
+TEST_F(MainTest, OutOfMemoryIsReportedAndKeepsTheInput)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer cannot run under a memory limit";
+#endif
+    // A piece size that asks for more memory than the limit leaves.
+    const auto r = trackmend("-i in.csv -o out.csv -p 2147483647", "ulimit -v 60000;");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "trackmend: out of memory\n");
+    EXPECT_TRUE(fs::exists(m_in));
+    EXPECT_FALSE(fs::exists(path("out.csv")));
 }

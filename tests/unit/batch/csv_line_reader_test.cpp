@@ -87,4 +87,9 @@ TEST_F(CsvLineReaderTest, EmptyFileAndOverlongLines)
     csv_line_reader reader(write("first\n" + huge + "\nafter\n" + huge));
     const auto lines = read_all(reader);
     EXPECT_TRUE(lines == (std::vector<std::string>{"first", "after"})) << lines.size() << " lines";
+    EXPECT_EQ(reader.lines(), 4u) << "skipped lines are counted, the last one without a line end too";
+
+    csv_line_reader ending_long(write("first\n" + huge + "\n"));
+    EXPECT_EQ(read_all(ending_long).size(), 1u);
+    EXPECT_EQ(ending_long.lines(), 2u);
 }

@@ -105,6 +105,19 @@ TEST(CsvPositionParserTest, TimesAsTheFormatDefinesThem)
         EXPECT_EQ(parse_csv_timestamp(bad), std::nullopt) << '"' << bad << '"';
 }
 
+// Only times from 1970 to the year 9999 are positions: the daemon skips
+// earlier rows as invalid, and later years would need a fifth digit.
+TEST(CsvPositionParserTest, TimesOutsideTheYears1970To9999AreInvalid)
+{
+    for (const char* bad : {"0000-00-00 00:00:00.000", "0000-00-00 00:00:00", "0001-01-01 00:00:00.000",
+                            "1969-12-31 23:59:59.999", "0999-05-01 12:00:00", "10000-01-01 00:00:00",
+                            "9999-12-31 23:59:60", "1970-01-00 00:00:00"})
+        EXPECT_EQ(parse_csv_timestamp(bad), std::nullopt) << '"' << bad << '"';
+    EXPECT_EQ(count(parse_csv_timestamp("1970-01-01 00:00:00.000")), 0);
+    EXPECT_EQ(count(parse_csv_timestamp("9999-12-31 23:59:59.999")), 253402300799999);
+    EXPECT_EQ(count(parse_csv_timestamp("1969-13-01 00:00:00")), 0) << "normalised into 1970";
+}
+
 TEST(CsvPositionParserTest, LineFields)
 {
     const auto p = parse_csv_position(valid_line);
@@ -158,6 +171,29 @@ TEST(CsvPositionParserTest, SkippedLines)
     EXPECT_FALSE(parse_csv_position(""));
 }
 
+// Lines of another kind are told from malformed ones, for the summary.
+TEST(CsvPositionParserTest, LinesOfOtherKindsAreNotMalformed)
+{
+    const auto kind_of = [](const std::string& _line) {
+        record_strings strings;
+        std::vector<position_record> records;
+        const csv_line kind = append_csv_record(_line, strings, records);
+        EXPECT_EQ(records.size(), kind == csv_line::position ? 1u : 0u) << _line;
+        return kind;
+    };
+    EXPECT_EQ(kind_of(valid_line), csv_line::position);
+    const std::string heartbeat = "T1|AA:BB|2024-05-01 12:00:00.007|1|f|\\N|\\N|\\N|HB|\\N|\\N|\\N|A|\\N|0";
+    EXPECT_EQ(kind_of(heartbeat), csv_line::other_kind);
+    EXPECT_EQ(kind_of("T1|AA:BB|garbage|1|f|\\N|\\N|\\N|BLE"), csv_line::other_kind)
+        << "the kind decides, whatever the other fields";
+    EXPECT_EQ(kind_of("T1|AA:BB|2024-05-01 12:00:00|1|f|\\N|\\N|\\N|UWB|1|2"), csv_line::malformed);
+    EXPECT_EQ(kind_of("T1|AA:BB|2024-05-01 12:00:00|1|f|\\N|\\N|\\N"), csv_line::malformed) << "no kind";
+    std::string zero_date = valid_line;
+    zero_date.replace(zero_date.find("2024-05-01 12:00:00.007"), 23, "0000-00-00 00:00:00.000");
+    EXPECT_EQ(kind_of(zero_date), csv_line::malformed);
+    EXPECT_EQ(kind_of(""), csv_line::malformed);
+}
+
 TEST(CsvPositionParserTest, TimesMatchSscanfAndTimegm)
 {
     std::mt19937 random(11);
@@ -165,7 +201,12 @@ TEST(CsvPositionParserTest, TimesMatchSscanfAndTimegm)
     const auto expect_literal = [](const char* _text) {
         const auto literal = literal_time(_text);
         const auto fast = parse_csv_timestamp(_text);
-        ASSERT_TRUE(literal && fast) << _text;
+        ASSERT_TRUE(literal) << _text;
+        if (*literal < 0 || *literal >= 253402300800000) {
+            ASSERT_EQ(fast, std::nullopt) << _text << " lies outside the years 1970 to 9999";
+            return;
+        }
+        ASSERT_TRUE(fast) << _text;
         ASSERT_EQ(count(fast), *literal) << _text;
     };
     // Canonical texts: every second and millisecond of a minute, on dates

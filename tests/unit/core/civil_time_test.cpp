@@ -16,7 +16,13 @@ std::string c_library_text(std::int64_t _seconds)
     tm fields{};
     gmtime_r(&t, &fields);
     char buffer[64];
-    return std::string(buffer, strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &fields));
+    std::string text(buffer, strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &fields));
+    // Our years have at least four digits, where strftime writes as many as
+    // the year needs.
+    const std::size_t sign = text[0] == '-' ? 1 : 0;
+    const std::size_t digits = text.find('-', sign) - sign;
+    if (digits < 4) text.insert(sign, 4 - digits, '0');
+    return text;
 }
 
 std::string module_text(std::int64_t _seconds)
@@ -84,6 +90,9 @@ TEST(CivilTimeTest, NormalisesFieldsAsTimegm)
             << fields.tm_hour << ":" << fields.tm_min << ":" << fields.tm_sec;
     }
     char digits[8];
+    EXPECT_EQ(module_text(-62135596800), "0001-01-01 00:00:00") << "years have at least four digits";
+    EXPECT_EQ(module_text(-62167219201), "-0001-12-31 23:59:59");
+    EXPECT_EQ(module_text(253402300800), "10000-01-01 00:00:00");
     EXPECT_EQ(std::string(digits, put_digits(digits, 7, 3)), "007");
     EXPECT_EQ(std::string(digits, put_digits(digits, 12345, 4)), "2345") << "the lowest digits";
 }

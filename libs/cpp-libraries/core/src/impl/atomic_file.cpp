@@ -27,7 +27,7 @@ prepared_file::prepared_file(const std::string& _path, std::string_view _content
 {
     // A crash between creating and renaming the temporary file leaves it
     // behind; the next write removes it, so leftovers never pile up.
-    output_file::remove_leftovers(_path);
+    output_file::remove_leftovers(_path, output_file::leftovers::all);
     try {
         m_file = std::make_unique<output_file>(_path);
         m_file->write(_content);

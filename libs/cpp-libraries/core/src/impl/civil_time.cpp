@@ -62,10 +62,16 @@ char* put_date_time(char* _out, std::int64_t _seconds)
     const std::int64_t days = floor_div(_seconds, 86400);
     const auto second_of_day = static_cast<unsigned>(_seconds - days * 86400);
     const civil_date date = civil_from_days(days);
-    if (date.year >= 1000 && date.year <= 9999)
+    // Years of four digits are by far the most common; others get at least
+    // four as well (zeros in front), and a sign when negative.
+    if (date.year >= 0 && date.year <= 9999) {
         _out = put_digits(_out, static_cast<unsigned>(date.year), 4);
-    else
+    } else if (date.year < 0 && date.year > -10000) {
+        *_out++ = '-';
+        _out = put_digits(_out, static_cast<unsigned>(-date.year), 4);
+    } else {
         _out = std::to_chars(_out, _out + 24, date.year).ptr;
+    }
     *_out++ = '-';
     _out = put_digits(_out, date.month, 2);
     *_out++ = '-';

@@ -33,10 +33,10 @@ std::int64_t seconds_from_civil(std::int64_t _year, std::int64_t _month, std::in
 // front) and returns the end.
 char* put_digits(char* _out, unsigned _value, int _width);
 
-// Writes "Y-MM-DD hh:mm:ss" of whole seconds since the epoch as strftime's
-// "%Y-%m-%d %H:%M:%S" renders gmtime_r's fields: the year with as many digits
-// as it needs (four for 1000 to 9999) and a sign when negative. At most 30
-// characters; returns the end.
+// Writes "YYYY-MM-DD hh:mm:ss" of whole seconds since the epoch as strftime's
+// "%Y-%m-%d %H:%M:%S" renders gmtime_r's fields, except that the year always
+// has at least four digits (year 1 is "0001", where strftime writes "1") and a
+// sign when negative. At most 30 characters; returns the end.
 char* put_date_time(char* _out, std::int64_t _seconds);
 
 }  // namespace zav::libs::core
