@@ -22,10 +22,13 @@ public:
     // positions (plus the positions held back from the previous piece) and
     // writes every valid input position exactly once, filtered, together with
     // the synthetic gap positions. _output_positions_file appears only when
-    // complete; without _save_input_files the input is deleted after that.
+    // complete (a device or a FIFO is written to as the run goes; see
+    // output_file); without _save_input_files the input is deleted after
+    // that, when it is the regular file that was read (see remove_input).
     // Returns true only after a complete run; on false the reason has been
-    // written to standard error, the input is kept and no output file was
-    // created (an older file of that name stays as it was).
+    // written to standard error ("out of memory" when memory ran out), the
+    // input is kept and no output file was created (an older file of that
+    // name stays as it was).
     bool run(const std::string& _input_positions_file, const std::string& _output_positions_file,
              bool _save_input_files, int _piece_size);
 

@@ -90,7 +90,11 @@ target target_of(const std::string& _path)
     }
     if (S_ISREG(info.st_mode)) return target::replaced;
     if (is_device_or_fifo(info.st_mode)) return target::written_directly;
-    if (S_ISLNK(info.st_mode) && ::stat(_path.c_str(), &info) == 0 && is_device_or_fifo(info.st_mode))
+    struct stat link_target
+    {
+    };
+    if (S_ISLNK(info.st_mode) && ::stat(_path.c_str(), &link_target) == 0 &&
+        is_device_or_fifo(link_target.st_mode))
         return target::written_directly;
     throw std::runtime_error("cannot create file \"" + _path + "\": " +
                              (S_ISLNK(info.st_mode) ? "it is a symbolic link to a regular file or to nothing"
@@ -108,7 +112,7 @@ void output_file::remove_leftovers(const std::string& _path, leftovers _which)
     const char separators[] = {'-', '.'};
     DIR* dir = ::opendir(directory.c_str());
     if (dir == nullptr) return;
-    std::vector<std::string> leftovers;
+    std::vector<std::string> found;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name(entry->d_name);
         for (int i = 0; i < 2; ++i) {
@@ -117,11 +121,11 @@ void output_file::remove_leftovers(const std::string& _path, leftovers _which)
                 const pid_t pid = pid_of_suffix(name.substr(prefixes[i].size()), separators[i]);
                 if (pid == 0 || !process_has_ended(pid)) continue;
             }
-            leftovers.emplace_back(name);
+            found.emplace_back(name);
         }
     }
     ::closedir(dir);
-    for (const auto& name : leftovers) ::unlink((directory + "/" + name).c_str());
+    for (const auto& name : found) ::unlink((directory + "/" + name).c_str());
 }
 
 output_file::output_file(const std::string& _path) : m_path(_path)
