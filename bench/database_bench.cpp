@@ -145,7 +145,7 @@ void BM_write_positions(benchmark::State& _state)
         _state.PauseTiming();
         env()->sql->execute("TRUNCATE TABLE positions");
         _state.ResumeTiming();
-        env()->store->write_positions(all);
+        env()->store->write_positions(all, {});
     }
     set_rate(_state, all.size());
 }

@@ -1,6 +1,7 @@
--- The two tables of trackmend, as a user creates them in the schema that the
--- daemon's configuration names ("dw"."database"). trackmend itself creates no
--- tables: it reads positions_raw and writes positions.
+-- The tables of trackmend, as a user creates them in the schema that the
+-- daemon's configuration names ("dw"."database"). trackmend reads
+-- positions_raw and writes positions; the tables named trackmend_* are its
+-- own bookkeeping.
 --
 -- Times are UTC. Strings compare byte-wise (utf8mb4_bin), as the daemon
 -- groups positions by byte-wise equality of trackable_uid.
@@ -73,5 +74,31 @@ CREATE TABLE IF NOT EXISTS trackmend_writer_lease (
     holder        VARCHAR(255)     NOT NULL,
     expires_at    DATETIME(6)      NOT NULL,
     fenced_writes BIGINT UNSIGNED  NOT NULL DEFAULT 0,
+    PRIMARY KEY (id)
+) ENGINE = InnoDB DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin;
+
+-- What the daemon has read: one row per written piece, the raw rows
+-- (heartbeats excluded) of the time range (after_ts, until_ts] that its
+-- window read, recorded in a fenced transaction before the piece is written.
+-- A raw row that arrives after its range was read makes the range's count
+-- grow: it is late, and late_rows says how many of those were reported
+-- already, so that each late row is reported once, whichever daemon finds
+-- it and however often it restarts. Rows older than system.late_horizon_sec
+-- are deleted by the daemon.
+CREATE TABLE IF NOT EXISTS trackmend_read_ledger (
+    until_ts  DATETIME(3)     NOT NULL,
+    after_ts  DATETIME(3)     NOT NULL,
+    raw_rows  BIGINT UNSIGNED NOT NULL,
+    late_rows BIGINT UNSIGNED NOT NULL DEFAULT 0,
+    PRIMARY KEY (until_ts),
+    KEY trackmend_read_ledger_after (after_ts)
+) ENGINE = InnoDB DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin;
+
+-- How far the daemon has looked for late rows: the highest positions_raw id
+-- it has examined (one row, id 1). Rows inserted since, whose time lies in a
+-- range of trackmend_read_ledger, are looked at by the next run.
+CREATE TABLE IF NOT EXISTS trackmend_late_check (
+    id             TINYINT UNSIGNED NOT NULL,
+    checked_raw_id BIGINT           NOT NULL,
     PRIMARY KEY (id)
 ) ENGINE = InnoDB DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin;

@@ -45,7 +45,8 @@ application::application(events_loop& _events_loop, events_loop::signals_handle&
     m_runner = std::make_unique<post_processor_runner>(
         *m_database, _logger, _signals, _config.system.persistent_data_dir,
         std::chrono::seconds(_config.system.select_duration_sec),
-        std::chrono::seconds(_config.system.max_lateness_sec));
+        std::chrono::seconds(_config.system.max_lateness_sec),
+        std::chrono::seconds(_config.system.late_horizon_sec));
     m_runner->set_observer(m_reporter.get());
     m_runner->set_window_reader(m_window_reader.get());
 

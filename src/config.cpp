@@ -128,18 +128,24 @@ config::config(std::istream& _stream)
     check_seconds("select_duration_sec", system.select_duration_sec);
     if (system.insert_piece_size < 1)
         out_of_range.push_back("'system.insert_piece_size' must be a positive number");
-    // Optional, default 0: when present, whole seconds from 0 up to one day.
+    // Optional whole seconds within [_min, _max]; absent, *_value keeps its
+    // default.
     const auto system_object = document->get<const libs::config::dictionary&>("system");
-    if (system_object && system_object->get_value("max_lateness_sec")) {
-        const auto lateness = get_int(document, "system", "max_lateness_sec");
-        if (!lateness.ok())
-            out_of_range.push_back(lateness.reason());
-        else if (lateness.value() < 0 || lateness.value() > max_seconds)
-            out_of_range.push_back("'system.max_lateness_sec' must be a number from 0 to " +
-                                   std::to_string(max_seconds));
+    auto optional_seconds = [&](const char* _name, int _min, int _max, int* _value) {
+        if (!system_object || !system_object->get_value(_name)) return;
+        const auto seconds = get_int(document, "system", _name);
+        if (!seconds.ok())
+            out_of_range.push_back(seconds.reason());
+        else if (seconds.value() < _min || seconds.value() > _max)
+            out_of_range.push_back(std::string("'system.") + _name + "' must be a number from " +
+                                   std::to_string(_min) + " to " + std::to_string(_max));
         else
-            system.max_lateness_sec = lateness.value();
-    }
+            *_value = seconds.value();
+    };
+    optional_seconds("max_lateness_sec", 0, max_seconds, &system.max_lateness_sec);
+    // Up to thirty days: the read ledger keeps a row per written piece
+    // for that long.
+    optional_seconds("late_horizon_sec", 60, 30 * max_seconds, &system.late_horizon_sec);
     if (!out_of_range.empty()) {
         std::string message = "Config file is invalid: " + out_of_range.front();
         for (std::size_t i = 1; i < out_of_range.size(); ++i) message += "\n" + out_of_range[i];

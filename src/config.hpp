@@ -53,6 +53,9 @@ struct config
         // still be processed in order; windows stay this far behind the
         // database server's present.
         int max_lateness_sec = 0;
+        // Optional: how far back in written time raw rows that arrived late
+        // are looked for.
+        int late_horizon_sec = 86400;
     } system;
 };
 

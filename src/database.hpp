@@ -1,6 +1,7 @@
 #pragma once
 
 #include "position.hpp"
+#include "store/read_range.hpp"
 
 #include <boost/optional.hpp>
 
@@ -42,9 +43,6 @@ public:
     // The database server's current UTC time: the one clock that producers
     // and daemon hosts are measured against.
     virtual timestamp get_server_time() const = 0;
-    // Raw positions with _after < ts <= _until, heartbeats excluded; the same
-    // rows that windows over that range read.
-    virtual long long count_raw_positions(timestamp _after, timestamp _until) const = 0;
     // Raw rows that no window will ever read in time: those dated after
     // _future_after (heartbeats excluded), with the newest of them, and those
     // with a time before 1970 (a zero date among them).
@@ -61,8 +59,17 @@ public:
     virtual std::map<std::string, long long> count_positions_at(timestamp _ts) const = 0;
     // Inserts all positions; crash-safe through the pending-insert file.
     // recover_if_failed() throws inconsistent_state_error when the file does
-    // not fit what positions holds.
-    virtual void write_positions(const positions_vector& _positions) = 0;
+    // not fit what positions holds. _read, the raw rows that the window of
+    // _positions read, goes to the read ledger first, so that rows arriving
+    // in its range later are found late by any daemon; an empty range
+    // records nothing.
+    virtual void write_positions(const positions_vector& _positions, const read_range& _read) = 0;
+    // Raw rows that arrived after their time had been written, in the ranges
+    // up to _newest_written that end after _horizon_start: those inserted
+    // since the last call (or the previous writer's), and those that a sweep
+    // over older ranges finds. Each late row is returned by one call only;
+    // counting them as reported needs the writer lease.
+    virtual late_rows find_late_rows(timestamp _newest_written, timestamp _horizon_start) = 0;
 };
 
 }  // namespace zav

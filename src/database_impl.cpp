@@ -81,9 +81,12 @@ database_impl::database_impl(const node_addresses& _nodes, const std::string& _u
     m_lease = std::make_unique<writer_lease>(*m_connection, writer_id, writer_lease::describe(writer_id),
                                              _lease_duration);
 
+    m_ledger = std::make_unique<read_ledger>(*m_connection);
+
     retry_until_signalled(m_logger, _signals, CORE_SOURCE_LOCATION, [&] {
         m_connection->set_charset(connection_charset);
         m_lease->create_table_if_missing();
+        m_ledger->create_tables_if_missing();
     });
 }
 
@@ -278,44 +281,26 @@ database_impl::timestamp database_impl::get_server_time() const
     });
 }
 
-namespace {
-
-long long single_count(mariadb::connection& _connection, const std::string& _sql)
-{
-    auto rows = _connection.query(_sql);
-    if (!rows->next() || rows->get_is_null("n")) return 0;
-    return std::stoll(rows->get_string("n"));
-}
-
-}  // namespace
-
-long long database_impl::count_raw_positions(timestamp _after, timestamp _until) const
-{
-    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
-        return single_count(*m_connection,
-                            (boost::format("SELECT CAST(count(*) AS CHAR) AS n FROM positions_raw "
-                                           "WHERE ts >= '%1%' and ts < '%2%' and type != 'HB'") %
-                             (_after + one_millisecond).to_iso_8601_string(true) %
-                             (_until + one_millisecond).to_iso_8601_string(true))
-                                .str());
-    });
-}
-
 database::raw_outliers database_impl::find_raw_outliers(timestamp _future_after) const
 {
     return with_located_errors(CORE_SOURCE_LOCATION, [&] {
-        raw_outliers outliers;
+        // One statement: every run asks, so that new outliers are reported
+        // at once. Both ends of the ts index, normally empty ranges.
         const std::string after = (_future_after + one_millisecond).to_iso_8601_string(true);
-        outliers.future_rows = single_count(
-            *m_connection, "SELECT CAST(count(*) AS CHAR) AS n FROM positions_raw WHERE ts >= '" + after +
-                               "' and type != 'HB'");
-        if (outliers.future_rows > 0)
-            outliers.newest_future = query_single_timestamp(
-                "SELECT max( ts ) AS ts, microsecond( max( ts ) ) AS microseconds FROM positions_raw "
-                "WHERE ts >= '" +
-                after + "' and type != 'HB'");
-        outliers.invalid_time_rows = single_count(
-            *m_connection, "SELECT CAST(count(*) AS CHAR) AS n FROM positions_raw WHERE ts < '1970-01-01'");
+        const std::string future = "FROM positions_raw WHERE ts >= '" + after + "' and type != 'HB'";
+        auto rows = m_connection->query("SELECT CAST((SELECT count(*) " + future +
+                                        ") AS CHAR) AS future_rows, (SELECT max( ts ) " + future +
+                                        ") AS ts, microsecond( (SELECT max( ts ) " + future +
+                                        ") ) AS microseconds, CAST((SELECT count(*) FROM positions_raw WHERE "
+                                        "ts < '1970-01-01') AS CHAR) AS "
+                                        "invalid_rows");
+        raw_outliers outliers;
+        if (!rows->next()) return outliers;
+        outliers.future_rows = std::stoll(rows->get_string("future_rows"));
+        if (!rows->get_is_null("ts"))
+            outliers.newest_future =
+                to_timestamp(rows->get_date_time("ts"), rows->get_signed32("microseconds"));
+        outliers.invalid_time_rows = std::stoll(rows->get_string("invalid_rows"));
         return outliers;
     });
 }

@@ -8,6 +8,7 @@
 #include "store/node_address.hpp"
 #include "store/pending_insert_file.hpp"
 #include "store/raw_window_tail.hpp"
+#include "store/read_ledger.hpp"
 #include "store/writer_lease.hpp"
 
 #include "mariadb++/bulk_rows.hpp"
@@ -17,6 +18,7 @@
 #include <boost/range/sub_range.hpp>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -86,9 +88,9 @@ public:
     // Takes the writer lease first unless this store holds it; throws when
     // another daemon does. It does not wait: a batch computed while another
     // daemon wrote is stale.
-    void write_positions(const positions_vector& _positions) override;
+    void write_positions(const positions_vector& _positions, const read_range& _read) override;
+    late_rows find_late_rows(timestamp _newest_written, timestamp _horizon_start) override;
     timestamp get_server_time() const override;
-    long long count_raw_positions(timestamp _after, timestamp _until) const override;
     raw_outliers find_raw_outliers(timestamp _future_after) const override;
 
     // The window SELECT of the raw rows of (_after, _until], through the ts
@@ -121,6 +123,9 @@ private:
     // (polling, until a termination signal: "Interrupted") when _wait is
     // true, throws otherwise. Database failures are thrown.
     void take_writer_lease(bool _wait);
+    // Runs _f inside a transaction that also renews the writer lease (the
+    // fence): both commit or neither. A failure rolls back and is thrown.
+    void in_fenced_transaction(const std::function<void()>& _f);
     // One INSERT of the whole range, inside the piece's open transaction.
     void insert_piece(boost::sub_range<const positions_vector> _range);
 
@@ -128,6 +133,7 @@ private:
     const signals_handle& m_signals;
     const logger& m_logger;
     std::unique_ptr<writer_lease> m_lease;
+    std::unique_ptr<read_ledger> m_ledger;
     // Whether the lease was held at the last try, so that a change is logged
     // once.
     bool m_lease_held = false;

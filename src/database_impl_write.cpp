@@ -25,11 +25,17 @@ using positions_range = boost::sub_range<const positions_vector>;
 
 }  // namespace
 
-void database_impl::write_positions(const positions_vector& _positions)
+void database_impl::write_positions(const positions_vector& _positions, const read_range& _read)
 {
     auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
     if (_positions.empty()) return;
     if (!m_lease_held) take_writer_lease(false);
+    // Recorded before the batch, so that no written range lacks its record;
+    // a record whose batch never lands is cut back by the next one.
+    if (_read.after < _read.until)
+        with_located_errors(CORE_SOURCE_LOCATION, [&] {
+            in_fenced_transaction([&] { m_connection->execute(m_ledger->record_statements(_read)); });
+        });
     const auto rows_before = count_positions_from(pending_insert_file::earliest_time(_positions));
     // The batch goes to its file while the server inserts the first piece,
     // which commits only once the file is in place: a row in positions is
@@ -153,26 +159,43 @@ void database_impl::insert_pieces(const positions_vector& _positions, std::size_
         const auto piece = static_cast<std::size_t>(m_insert_piece_size);
         for (std::size_t begin = _begin; begin < _positions.size();) {
             const std::size_t end = std::min(_positions.size(), begin + piece);
-            // Until the fence passes again, the next write takes the lease
-            // first.
-            m_lease_held = false;
-            const std::string& fence = m_lease->fence_statement();
-            try {
-                m_lease->check_fence(m_connection->begin_with(fence));
-                m_lease_held = true;
-                m_lease_renew_due = std::chrono::steady_clock::now() + m_lease_duration / 3;
+            in_fenced_transaction([&] {
                 insert_piece(positions_range(_positions.begin() + static_cast<std::ptrdiff_t>(begin),
                                              _positions.begin() + static_cast<std::ptrdiff_t>(end)));
                 if (_before_first_commit && _before_first_commit->valid()) _before_first_commit->get();
-                m_connection->commit();
-            } catch (...) {
-                // Nothing of the piece may stay behind; a lost session has
-                // been rolled back by the server already.
-                m_connection->rollback();
-                throw;
-            }
+            });
             begin = end;
         }
+    });
+}
+
+void database_impl::in_fenced_transaction(const std::function<void()>& _f)
+{
+    // Until the fence passes again, the next write takes the lease first.
+    m_lease_held = false;
+    const std::string& fence = m_lease->fence_statement();
+    try {
+        m_lease->check_fence(m_connection->begin_with(fence));
+        m_lease_held = true;
+        m_lease_renew_due = std::chrono::steady_clock::now() + m_lease_duration / 3;
+        _f();
+        m_connection->commit();
+    } catch (...) {
+        // Nothing of the transaction may stay behind; a lost session has
+        // been rolled back by the server already.
+        m_connection->rollback();
+        throw;
+    }
+}
+
+late_rows database_impl::find_late_rows(timestamp _newest_written, timestamp _horizon_start)
+{
+    auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        auto look = m_ledger->look_for_late_rows(_newest_written, _horizon_start);
+        if (!look.statements.empty()) in_fenced_transaction([&] { m_connection->execute(look.statements); });
+        m_ledger->looked();
+        return look.found;
     });
 }
 

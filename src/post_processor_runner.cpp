@@ -21,13 +21,6 @@ constexpr std::chrono::milliseconds first_window_lead{1000};
 // times the configured length before the runner asks the store where the
 // next raw position is; windows without any row ask at once.
 constexpr long long max_growth_factor = 100;
-// Rows dated further ahead of the server's present than this are reported:
-// a producer writing local time instead of UTC shows at once.
-constexpr std::chrono::minutes future_tolerance{1};
-constexpr std::chrono::minutes outlier_report_interval{10};
-// How far back from the newest written time late arrivals are re-counted:
-// one indexed count over this range per run.
-constexpr std::chrono::seconds late_arrival_horizon{120};
 
 std::string to_log_string(const timestamp& _ts) { return _ts.to_iso_8601_string(true); }
 
@@ -36,14 +29,15 @@ std::string to_log_string(const timestamp& _ts) { return _ts.to_iso_8601_string(
 post_processor_runner::post_processor_runner(database& _database, logger& _logger, signals_handle& _signals,
                                              std::string _persistent_data_dir,
                                              std::chrono::seconds _select_duration,
-                                             std::chrono::seconds _max_lateness)
+                                             std::chrono::seconds _max_lateness, std::chrono::seconds _late_horizon)
     : m_database(_database),
       m_logger(_logger),
       m_signals(_signals),
       m_persistent_data_file(std::move(_persistent_data_dir) + "/runner.bin"),
       m_select_duration(_select_duration),
       m_default_select_duration(_select_duration),
-      m_max_lateness(_max_lateness)
+      m_max_lateness(_max_lateness),
+      m_feed(_database, _logger, _max_lateness, _late_horizon)
 {
     // The window arithmetic relies on it: a jump over a gap must still reach
     // the next raw position after truncation to whole seconds.
@@ -52,7 +46,8 @@ post_processor_runner::post_processor_runner(database& _database, logger& _logge
     if (m_max_lateness < std::chrono::seconds(0))
         throw libs::core::exception("max_lateness_sec must not be negative", CORE_SOURCE_LOCATION);
 
-    // The first start has no file: the normal case, not an error.
+    // The first start has no file: the normal case, not an error. A file
+    // that fails its check throws here, before anything could replace it.
     if (restore_additional_data().empty()) save({});
 
     // An interrupted write is completed before anything else reads
@@ -73,7 +68,7 @@ void post_processor_runner::run()
     // Nothing later is read: the newest written time never runs ahead of
     // the present, whatever the producers' clocks say.
     const timestamp limit = server_now - m_max_lateness;
-    report_outliers_if_due(server_now);
+    m_feed.check_outliers(server_now);
 
     if (!m_last_inserted_positon_ts && !start_before_first_raw_position()) return;
 
@@ -86,7 +81,7 @@ void post_processor_runner::run()
 
     while (move_one_piece(limit) && !m_signals.signal_is_received()) {
     }
-    report_late_arrivals();
+    m_feed.check_late_rows(*m_last_inserted_positon_ts);
 }
 
 bool post_processor_runner::start_before_first_raw_position()
@@ -201,20 +196,16 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // The next window, which starts where this piece ends and whose context
     // was just saved, is read and processed while this piece is written: the
     // daemon and the server no longer take turns.
-    if (more && m_reader) start_read_ahead(new_last, m_select_duration, m_saved_contexts.at(new_last));
-    m_database.write_positions(processed_positions);
-    if (m_observer) m_observer->piece_moved({raw_rows, processed_positions.size(), new_last});
-
-    // The window read every raw row of (last, new_last] there was; ranges are
-    // kept only while they join up, so that a re-read range never counts
-    // twice.
-    // Rows of a look-back before `last` are not part of it.
+    // The window read every raw row of (last, new_last] there was; rows of
+    // a look-back before `last` are not part of it. A row that appears in
+    // that range later arrived late.
     const auto& read_times = window->read_times;
-    const auto read = std::upper_bound(read_times.begin(), read_times.end(), new_last) -
-                      std::upper_bound(read_times.begin(), read_times.end(), last);
-    if (!m_written_ranges.empty() && m_written_ranges.back().until != last) m_written_ranges.clear();
-    m_written_ranges.push_back({last, new_last, read});
-
+    const read_range read{last, new_last,
+                          std::upper_bound(read_times.begin(), read_times.end(), new_last) -
+                              std::upper_bound(read_times.begin(), read_times.end(), last)};
+    if (more && m_reader) start_read_ahead(new_last, m_select_duration, m_saved_contexts.at(new_last));
+    m_database.write_positions(processed_positions, read);
+    if (m_observer) m_observer->piece_moved({raw_rows, processed_positions.size(), new_last});
     return more;
 }
 
@@ -322,51 +313,6 @@ bool post_processor_runner::adjust_select_duration(timestamp _limit, bool _no_ro
     return true;
 }
 
-void post_processor_runner::report_outliers_if_due(timestamp _server_now)
-{
-    const auto now = std::chrono::steady_clock::now();
-    if (now < m_next_outlier_report) return;
-    m_next_outlier_report = now + outlier_report_interval;
-    const auto outliers = m_database.find_raw_outliers(_server_now + future_tolerance);
-    if (outliers.future_rows > 0)
-        m_logger.warning(
-            "%1% raw rows dated in the future (more than a minute after the database server's time %2%, the "
-            "newest at %3%) wait until their time has come; does a producer write local time instead of "
-            "UTC?") %
-            outliers.future_rows % to_log_string(_server_now) %
-            (outliers.newest_future ? to_log_string(*outliers.newest_future) : std::string("?"));
-    if (outliers.invalid_time_rows != m_reported_invalid_time_rows) {
-        m_reported_invalid_time_rows = outliers.invalid_time_rows;
-        if (outliers.invalid_time_rows > 0)
-            m_logger.warning(
-                "%1% raw rows have an invalid time (a zero date or one before 1970) and are skipped") %
-                outliers.invalid_time_rows;
-    }
-}
-
-void post_processor_runner::report_late_arrivals()
-{
-    if (m_written_ranges.empty()) return;
-    const timestamp newest = m_written_ranges.back().until;
-    while (m_written_ranges.size() > 1 && m_written_ranges.front().until < newest - late_arrival_horizon)
-        m_written_ranges.pop_front();
-    long long read = 0;
-    for (const auto& range : m_written_ranges) read += range.rows;
-    const timestamp after = m_written_ranges.front().after;
-    const long long now_present = m_database.count_raw_positions(after, newest);
-    if (now_present <= read) return;
-    const long long late = now_present - read;
-    m_logger.warning(
-        "%1% raw rows arrived late: their time (between %2% and %3%) had been written already, so they are "
-        "not "
-        "processed (system.max_lateness_sec is %4%)") %
-        late % to_log_string(after) % to_log_string(newest) % m_max_lateness.count();
-    // Counted once: the oldest range leaves the horizon first, so the late
-    // rows are reported again rather than hidden should they lie in a newer
-    // range.
-    m_written_ranges.front().rows += late;
-}
-
 void post_processor_runner::save(const additional_data_map& _additional_data_map)
 {
     context_file::save(m_persistent_data_file, _additional_data_map);
@@ -374,14 +320,16 @@ void post_processor_runner::save(const additional_data_map& _additional_data_map
 
 post_processor_runner::additional_data_map post_processor_runner::restore_additional_data() const
 {
-    boost::optional<additional_data_map> saved;
-    // A file that exists but cannot be read costs the look-back of one window:
-    // an error, unlike a missing one.
-    m_logger.execute([&] {
-        saved = context_file::load(m_persistent_data_file);
-        if (!saved) m_logger.info("no saved context; starting without look-back");
-    });
-    return saved ? std::move(*saved) : additional_data_map{};
+    // A file that exists but fails its check is not passed over, nor replaced
+    // by the next save: something other than this daemon changed it, and an
+    // operator decides whether to go on without it. Its
+    // corrupt_state_file_error stops the daemon, or its start.
+    auto saved = context_file::load(m_persistent_data_file);
+    if (!saved) {
+        m_logger.info("no saved context; starting without look-back");
+        return {};
+    }
+    return std::move(*saved);
 }
 
 }  // namespace zav

@@ -2,7 +2,6 @@
 
 #include <boost/optional.hpp>
 #include <chrono>
-#include <deque>
 #include <future>
 #include <map>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "core/logger.hpp"
 #include "core/timestamp.hpp"
 #include "daemon/context_file.hpp"
+#include "daemon/feed_monitor.hpp"
 #include "daemon/piece_observer.hpp"
 #include "database.hpp"
 #include "positions_post_processor.hpp"
@@ -31,8 +31,9 @@ namespace zav {
 // _max_lateness: rows dated in the future wait until their time has come,
 // and rows that arrive up to _max_lateness late are processed in order.
 // Rows that arrive later than that, after a window has read their time,
-// are counted and reported, as are rows dated far in the future and rows whose
-// time is invalid.
+// are counted and reported (looked for in the last _late_horizon of written
+// time, through the read ledger of the store), as are rows dated far in the
+// future and rows whose time is invalid (daemon/feed_monitor.hpp).
 //
 // _database, _logger and _signals must outlive the runner. Construct it and
 // call run() on the thread that runs the events loop; the only other thread
@@ -44,6 +45,10 @@ public:
     using logger = libs::core::logger;
     using signals_handle = libs::core::events_loop::signals_handle;
 
+    // How far back in written time late rows are looked for unless the
+    // caller says.
+    static constexpr std::chrono::seconds default_late_horizon{86400};
+
     // Creates runner.bin (an empty map) when it is missing or unreadable,
     // completes an interrupted write and reads the newest written time,
     // retrying every 5 s while the store fails. Throws "Interrupted" when a
@@ -52,7 +57,8 @@ public:
     // table, and rejects a window length below 1 s or a negative lateness.
     post_processor_runner(database& _database, logger& _logger, signals_handle& _signals,
                           std::string _persistent_data_dir, std::chrono::seconds _select_duration,
-                          std::chrono::seconds _max_lateness = std::chrono::seconds(0));
+                          std::chrono::seconds _max_lateness = std::chrono::seconds(0),
+                          std::chrono::seconds _late_horizon = default_late_horizon);
 
     post_processor_runner(const post_processor_runner&) = delete;
     post_processor_runner& operator=(const post_processor_runner&) = delete;
@@ -132,13 +138,6 @@ private:
     // window held no raw row at all); true when another attempt should
     // follow at once. The window never grows past _limit.
     bool adjust_select_duration(timestamp _limit, bool _no_rows);
-    // Reports, at most once per ten minutes, raw rows that no window reads in
-    // time: rows dated more than a minute ahead of _server_now, rows with an
-    // invalid time.
-    void report_outliers_if_due(timestamp _server_now);
-    // Re-counts the raw rows of the recently written range and reports those
-    // that arrived after their time had been written.
-    void report_late_arrivals();
     // Starts the windows just before the oldest raw position; false (logged)
     // when positions_raw is empty.
     bool start_before_first_raw_position();
@@ -155,17 +154,7 @@ private:
     std::chrono::seconds m_select_duration;
     const std::chrono::seconds m_default_select_duration;
     const std::chrono::seconds m_max_lateness;
-    // The recently written ranges (after, until] in time order, contiguous,
-    // with the raw rows that their windows read: the reference for
-    // late-arrival counting.
-    struct written_range
-    {
-        timestamp after, until;
-        long long rows;
-    };
-    std::deque<written_range> m_written_ranges;
-    std::chrono::steady_clock::time_point m_next_outlier_report{};
-    long long m_reported_invalid_time_rows = 0;
+    feed_monitor m_feed;
     // What runner.bin holds since this runner last wrote or read it, so that
     // the file is read only after a start or a failed save; empty when unknown.
     additional_data_map m_saved_contexts;

@@ -14,6 +14,7 @@
 #include <boost/serialization/vector.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -72,7 +73,8 @@ protected:
     // Empty positions and no state files, as before a first start.
     void fresh_state()
     {
-        sql("TRUNCATE TABLE positions");
+        sql("TRUNCATE TABLE positions; TRUNCATE TABLE trackmend_read_ledger; TRUNCATE TABLE "
+            "trackmend_late_check");
         fs::remove_all(m_dir / "state");
         fs::create_directories(m_dir / "state");
     }
@@ -276,6 +278,88 @@ TEST_F(daemon_test, a_zero_date_is_skipped_with_a_warning_and_stalls_nothing)
     EXPECT_EQ(stop(d), 0);
     EXPECT_NE(log(d).find("1 raw rows have an invalid time"), std::string::npos) << log(d);
     daemon_harness::expect_batch_equivalent(written_rows(), batch_rows(m_harness->batch_input(lines)));
+}
+
+// The sum of N over the log's "N raw rows arrived late" warnings.
+long long late_rows_reported(const std::string& _log)
+{
+    long long sum = 0;
+    const std::string what = " raw rows arrived late";
+    for (auto at = _log.find(what); at != std::string::npos; at = _log.find(what, at + 1)) {
+        auto begin = at;
+        while (begin > 0 && std::isdigit(static_cast<unsigned char>(_log[begin - 1]))) --begin;
+        sum += std::stoll(_log.substr(begin, at - begin));
+    }
+    return sum;
+}
+
+// Rows that arrive minutes after their time was written, while the daemon
+// runs, while it is stopped, and before another daemon (other state, other
+// writer id) takes over: each is reported once, so that the warnings add up
+// to the number of late rows.
+TEST_F(daemon_test, late_rows_at_any_lateness_are_reported_once_across_restarts_and_take_overs)
+{
+    m_harness->load_recording("--tags 3 --seconds 300 --seed 4");
+    const auto late = [&](int _rows, int _second) {
+        std::vector<std::string> lines;
+        for (int i = 0; i < _rows; ++i) {
+            char ts[40];
+            std::snprintf(ts, sizeof ts, "2024-05-01 00:%02d:%02d.%03d", _second / 60, _second % 60,
+                          i % 1000);
+            lines.push_back(std::string("7\tLATE\t\\N\t") + ts + "\t1\t1\t0\ta\tp\t0\tUWB");
+        }
+        m_harness->insert_raw_lines(lines);
+    };
+    const auto config = write_config("late.json", 60);
+    auto d = start_daemon(config);
+    ASSERT_TRUE(wait_until_caught_up(120s)) << log(d);
+    // Far more than two minutes of written time back, and in the newest
+    // written minute.
+    late(150, 20);
+    late(20, 280);
+    ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 170; }, 30s)) << log(d);
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(stop(d), 0);
+    EXPECT_EQ(late_rows_reported(log(d)), 170) << log(d);
+
+    // Arrived while no daemon ran.
+    late(40, 100);
+    d = start_daemon(config);
+    ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 40; }, 30s)) << log(d);
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(stop(d), 0);
+    EXPECT_EQ(late_rows_reported(log(d)), 40) << log(d);
+
+    // Another daemon, with state of its own, takes over.
+    late(10, 200);
+    fs::remove_all(m_dir / "state");
+    fs::create_directories(m_dir / "state");
+    d = start_daemon(config);
+    ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 10; }, 30s)) << log(d);
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(stop(d), 0);
+    EXPECT_EQ(late_rows_reported(log(d)), 10) << log(d);
+}
+
+// Rows dated in the future and rows with an invalid time that appear while
+// the daemon runs are reported at the next run, not minutes later.
+TEST_F(daemon_test, outliers_that_appear_later_are_reported_at_the_next_run)
+{
+    m_harness->load_recording("--tags 3 --seconds 30 --seed 6");
+    const auto d = start_daemon(write_config("outliers.json", 60));
+    ASSERT_TRUE(wait_until_caught_up(60s)) << log(d);
+    sql("SET SESSION sql_mode = ''");
+    sql("INSERT INTO positions_raw (trackable_id, trackable_uid, ts, x, y, type) VALUES (1, 'Z', "
+        "'0000-00-00 00:00:00', 1, 1, 'UWB'), (1, 'OLD', '1969-12-31 23:59:59', 1, 1, 'UWB'), (2, 'F', "
+        "UTC_TIMESTAMP(3) + INTERVAL 1 HOUR, 1, 1, 'UWB'), (2, 'F', '2037-01-01 00:00:00', 1, 1, 'UWB')");
+    EXPECT_TRUE(eventually(
+        [&] {
+            return log(d).find("2 raw rows have an invalid time") != std::string::npos &&
+                   log(d).find("2 raw rows dated in the future") != std::string::npos;
+        },
+        10s))
+        << log(d);
+    EXPECT_EQ(stop(d), 0);
 }
 
 TEST_F(daemon_test, rows_inserted_out_of_time_order_keep_their_last_second)

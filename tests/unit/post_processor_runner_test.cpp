@@ -21,6 +21,7 @@
 
 #include "core/exception.hpp"
 #include "core/logger.hpp"
+#include "store/corrupt_state_file_error.hpp"
 #include "support/positions.hpp"
 
 namespace {
@@ -84,11 +85,7 @@ public:
     {
         return m_server_time ? *m_server_time : timestamp::current_time();
     }
-    long long count_raw_positions(timestamp _after, timestamp _until) const override
-    {
-        return std::count_if(m_raw.begin(), m_raw.end(),
-                             [&](const position& _p) { return _p.ts > _after && _p.ts <= _until; });
-    }
+    late_rows find_late_rows(timestamp, timestamp) override { return {}; }
     raw_outliers find_raw_outliers(timestamp _future_after) const override
     {
         raw_outliers outliers;
@@ -112,7 +109,7 @@ public:
             if (p.ts == _ts) ++counts[p.trackable_uid];
         return counts;
     }
-    void write_positions(const positions_vector& _positions) override
+    void write_positions(const positions_vector& _positions, const read_range&) override
     {
         // A failure before anything was written, or what a crash after the
         // first INSERT statement leaves: half the batch in positions, the rest
@@ -351,11 +348,16 @@ TEST_F(post_processor_runner_test, empty_tables_gaps_and_bad_state_files)
     // time with 8 windows (10 s doubled up to 1000 s) and one jump.
     EXPECT_LT(gap.m_window_queries, 30);
 
-    // A corrupt runner.bin is logged and replaced; processing goes on with an
-    // empty context.
+    // A corrupt runner.bin ends the construction, before any recovery or
+    // save, and stays as it was; moved aside, processing goes on.
     reset_dir();
     std::ofstream(m_dir / "runner.bin") << "22 serialization::archive 17 garbage";
     memory_database fresh(generate_raw(3));
+    EXPECT_THROW(make_runner(fresh, 60), corrupt_state_file_error);
+    EXPECT_EQ(fresh.m_recover_calls, 0);
+    std::ifstream kept(m_dir / "runner.bin");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "22 serialization::archive 17 garbage");
+    std::filesystem::rename(m_dir / "runner.bin", m_dir / "runner.bin.bad");
     make_runner(fresh, 60).run();
     EXPECT_FALSE(fresh.m_written.empty());
 
