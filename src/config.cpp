@@ -146,6 +146,13 @@ config::config(std::istream& _stream)
     // Up to thirty days: the read ledger keeps a row per written piece
     // for that long.
     optional_seconds("late_horizon_sec", 60, 30 * max_seconds, &system.late_horizon_sec);
+    if (system_object && system_object->get_value("repair_late_rows")) {
+        const auto repair = document->get_by_path<bool>({"system", "repair_late_rows"});
+        if (!repair.ok())
+            out_of_range.push_back(repair.reason());
+        else
+            system.repair_late_rows = repair.value();
+    }
     if (!out_of_range.empty()) {
         std::string message = "Config file is invalid: " + out_of_range.front();
         for (std::size_t i = 1; i < out_of_range.size(); ++i) message += "\n" + out_of_range[i];

@@ -56,6 +56,9 @@ struct config
         // Optional: how far back in written time raw rows that arrived late
         // are looked for.
         int late_horizon_sec = 86400;
+        // Optional: whether the positions around late rows are recomputed
+        // and replaced (positions is then no longer append-only).
+        bool repair_late_rows = false;
     } system;
 };
 
