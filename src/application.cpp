@@ -8,6 +8,7 @@
 #include "daemon/backlog_reader_impl.hpp"
 #include "database_impl.hpp"
 #include "store/inconsistent_state_error.hpp"
+#include "store/node_accounts.hpp"
 #include "store/store_error.hpp"
 
 namespace zav {
@@ -30,23 +31,23 @@ application::application(events_loop& _events_loop, events_loop::signals_handle&
     // Four pings per interval at the least, so that one late tick is no miss.
     if (watchdog_interval.count() > 0)
         intervals.watchdog = std::min(intervals.watchdog, watchdog_interval / 4);
-    m_backlog = std::make_unique<backlog_reader_impl>(nodes, _config.dw.user, _config.dw.password,
-                                                      _config.dw.database);
+    m_backlog = std::make_unique<backlog_reader_impl>(
+        node_accounts(nodes, _config.dw.user, _config.dw.password, _config.dw.database, _config.dw.tls));
     m_reporter = std::make_unique<progress_reporter>(_logger, _notifier, m_backlog.get(), intervals);
 
     _notifier.status("connecting to the database");
     m_database = std::make_unique<database_impl>(
         nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
-        _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration);
+        _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration, _config.dw.tls);
     // It never writes, so it never takes the writer lease.
     m_window_reader = std::make_unique<database_impl>(
         nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
-        _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration);
+        _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration, _config.dw.tls);
     m_runner = std::make_unique<post_processor_runner>(
         *m_database, _logger, _signals, _config.system.persistent_data_dir,
         std::chrono::seconds(_config.system.select_duration_sec),
         std::chrono::seconds(_config.system.max_lateness_sec),
-        std::chrono::seconds(_config.system.late_horizon_sec));
+        std::chrono::seconds(_config.system.late_horizon_sec), _config.system.repair_late_rows);
     m_runner->set_observer(m_reporter.get());
     m_runner->set_window_reader(m_window_reader.get());
 

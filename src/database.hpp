@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zav {
 
@@ -70,6 +71,26 @@ public:
     // over older ranges finds. Each late row is returned by one call only;
     // counting them as reported needs the writer lease.
     virtual late_rows find_late_rows(timestamp _newest_written, timestamp _horizon_start) = 0;
+
+    // Raw positions with _after < ts <= _until, heartbeats excluded, in time
+    // order, the newest second included: for recomputing written time.
+    virtual positions_vector get_raw_range(timestamp _after, timestamp _until) const = 0;
+    // The ledger ranges that lie within (_after, _until], oldest first; with
+    // _late_only those with late rows not yet processed.
+    virtual std::vector<ledger_range> get_ledger_ranges(timestamp _after, timestamp _until,
+                                                        bool _late_only) const = 0;
+    // Replaces the positions of (_after, _until] by _positions (all within
+    // it) in one transaction: positions holds the old rows or the new ones,
+    // never both or neither. Each of _processed (ledger ranges within it)
+    // then counts read_rows raw rows as processed, and the late rows
+    // reported beyond them as still unprocessed. _as_writer: fenced by the
+    // writer lease, which this store must hold; otherwise (another process
+    // than the daemon) the transaction locks the lease row, so that no daemon
+    // writes meanwhile and none is stalled for longer than it.
+    virtual replaced_positions replace_positions(timestamp _after, timestamp _until,
+                                                 const positions_vector& _positions,
+                                                 const std::vector<ledger_range>& _processed,
+                                                 bool _as_writer) = 0;
 };
 
 }  // namespace zav

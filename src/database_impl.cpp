@@ -4,6 +4,7 @@
 #include "store/bulk_insert.hpp"
 #include "store/galera_session.hpp"
 #include "store/located_errors.hpp"
+#include "store/node_accounts.hpp"
 #include "store/raw_position_reader.hpp"
 #include "store/retry_until_signalled.hpp"
 #include "store/row_time.hpp"
@@ -50,7 +51,8 @@ constexpr std::chrono::milliseconds one_millisecond(1);
 database_impl::database_impl(const node_addresses& _nodes, const std::string& _user_name,
                              const std::string& _password, const std::string& _schema,
                              const signals_handle& _signals, const logger& _logger, int _insert_piece_size,
-                             const std::string& _persistent_data_dir, std::chrono::seconds _lease_duration)
+                             const std::string& _persistent_data_dir, std::chrono::seconds _lease_duration,
+                             const std::optional<mariadb::tls_settings>& _tls)
     : m_signals(_signals),
       m_logger(_logger),
       m_lease_duration(_lease_duration),
@@ -64,12 +66,9 @@ database_impl::database_impl(const node_addresses& _nodes, const std::string& _u
             CORE_SOURCE_LOCATION);
     if (_nodes.empty()) throw libs::core::exception("No database node to connect to", CORE_SOURCE_LOCATION);
 
-    std::vector<mariadb::account_ref> accounts;
-    for (const auto& node : _nodes)
-        accounts.push_back(
-            mariadb::account::create(node.host, _user_name, _password, _schema, node.port, ""));
     // The logger outlives the store and with it the connection.
-    m_connection = mariadb::connection::create(std::move(accounts));
+    m_connection =
+        mariadb::connection::create(node_accounts(_nodes, _user_name, _password, _schema, _tls));
     m_connection->set_session_setup([&logger = m_logger](mariadb::connection& _connection) {
         const bool galera = prepare_session(_connection);
         const auto& account = *_connection.account();
@@ -269,6 +268,25 @@ positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::
         m_raw_tail.keep(_from, until, positions, pipeline::hold_back_span + std::chrono::seconds(2));
         return trim_trailing_second(std::move(positions));
     });
+}
+
+positions_vector database_impl::get_raw_range(timestamp _after, timestamp _until) const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        positions_vector positions;
+        read_raw_window(_after, _until, positions);
+        const auto by_time = [](const position& _a, const position& _b) { return _a.ts < _b.ts; };
+        if (!std::is_sorted(positions.begin(), positions.end(), by_time))
+            std::stable_sort(positions.begin(), positions.end(), by_time);
+        return positions;
+    });
+}
+
+std::vector<ledger_range> database_impl::get_ledger_ranges(timestamp _after, timestamp _until,
+                                                           bool _late_only) const
+{
+    return with_located_errors(CORE_SOURCE_LOCATION,
+                               [&] { return m_ledger->ranges_within(_after, _until, _late_only); });
 }
 
 database_impl::timestamp database_impl::get_server_time() const

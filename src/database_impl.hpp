@@ -21,6 +21,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace zav {
@@ -58,15 +59,17 @@ public:
     static constexpr std::chrono::seconds default_lease_duration{10};
 
     // Returns only once connected to one of _nodes (tried in order; not
-    // empty): a failed attempt is logged at error level and repeated after 5
-    // seconds, until a termination signal has arrived; then the next failed
+    // empty): a failed attempt is logged (see retry_until_signalled, which
+    // also throws at once what no wait mends) and repeated after 5 seconds, until a termination signal has arrived; then the next failed
     // attempt throws "Interrupted". Throws at once when _insert_piece_size is
     // below 1. _signals and _logger must outlive the store. _lease_duration
-    // bounds the take-over by another daemon after this one died.
+    // bounds the take-over by another daemon after this one died. With _tls
+    // every connection is encrypted and verifies the server.
     database_impl(const node_addresses& _nodes, const std::string& _user_name, const std::string& _password,
                   const std::string& _schema, const signals_handle& _signals, const logger& _logger,
                   int _insert_piece_size, const std::string& _persistent_data_dir,
-                  std::chrono::seconds _lease_duration = default_lease_duration);
+                  std::chrono::seconds _lease_duration = default_lease_duration,
+                  const std::optional<mariadb::tls_settings>& _tls = std::nullopt);
     // Lets the writer lease go, so that a waiting daemon takes over at once.
     ~database_impl() override;
 
@@ -90,6 +93,13 @@ public:
     // daemon wrote is stale.
     void write_positions(const positions_vector& _positions, const read_range& _read) override;
     late_rows find_late_rows(timestamp _newest_written, timestamp _horizon_start) override;
+    positions_vector get_raw_range(timestamp _after, timestamp _until) const override;
+    std::vector<ledger_range> get_ledger_ranges(timestamp _after, timestamp _until,
+                                                bool _late_only) const override;
+    replaced_positions replace_positions(timestamp _after, timestamp _until,
+                                         const positions_vector& _positions,
+                                         const std::vector<ledger_range>& _processed,
+                                         bool _as_writer) override;
     timestamp get_server_time() const override;
     raw_outliers find_raw_outliers(timestamp _future_after) const override;
 
@@ -126,6 +136,11 @@ private:
     // Runs _f inside a transaction that also renews the writer lease (the
     // fence): both commit or neither. A failure rolls back and is thrown.
     void in_fenced_transaction(const std::function<void()>& _f);
+    // The same for a process that is not the writer: the transaction locks
+    // the lease row instead of renewing it.
+    void in_locked_transaction(const std::function<void()>& _f);
+    // Asks the server once whether it executes bulk inserts.
+    void find_out_bulk();
     // One INSERT of the whole range, inside the piece's open transaction.
     void insert_piece(boost::sub_range<const positions_vector> _range);
 

@@ -141,13 +141,7 @@ void database_impl::insert_pieces(const positions_vector& _positions, std::size_
 {
     if (_begin >= _positions.size()) return;
     with_located_errors(CORE_SOURCE_LOCATION, [&] {
-        if (!m_bulk) {
-            m_bulk = m_connection->supports_bulk();
-            if (!*m_bulk)
-                m_logger.warning(
-                    "The database server cannot execute bulk inserts; writing with multi-row INSERT "
-                    "statements");
-        }
+        find_out_bulk();
         // Each piece and the lease check commit together or not at all: a
         // daemon that lost the lease leaves no row, and a piece is never half
         // in the table, whichever node dies meanwhile. BEGIN and the fence
@@ -167,6 +161,57 @@ void database_impl::insert_pieces(const positions_vector& _positions, std::size_
             begin = end;
         }
     });
+}
+
+void database_impl::find_out_bulk()
+{
+    if (m_bulk) return;
+    m_bulk = m_connection->supports_bulk();
+    if (!*m_bulk)
+        m_logger.warning(
+            "The database server cannot execute bulk inserts; writing with multi-row INSERT statements");
+}
+
+replaced_positions database_impl::replace_positions(timestamp _after, timestamp _until,
+                                                    const positions_vector& _positions,
+                                                    const std::vector<ledger_range>& _processed,
+                                                    bool _as_writer)
+{
+    auto guard = m_logger.enter_function(CORE_SOURCE_LOCATION);
+    if (_as_writer && !m_lease_held) take_writer_lease(false);
+    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
+        find_out_bulk();
+        replaced_positions result;
+        const auto replace = [&] {
+            result.removed = static_cast<long long>(
+                m_connection->execute("DELETE FROM positions WHERE ts > '" + _after.to_iso_8601_string(true) +
+                                      "' AND ts <= '" + _until.to_iso_8601_string(true) + "'"));
+            const auto piece = static_cast<std::size_t>(m_insert_piece_size);
+            for (std::size_t begin = 0; begin < _positions.size(); begin += piece)
+                insert_piece(positions_range(_positions.begin() + static_cast<std::ptrdiff_t>(begin),
+                                             _positions.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                                      _positions.size(), begin + piece))));
+            for (const auto& range : _processed) m_connection->execute(m_ledger->processed_statements(range));
+            result.written = static_cast<long long>(_positions.size());
+        };
+        if (_as_writer)
+            in_fenced_transaction(replace);
+        else
+            in_locked_transaction(replace);
+        return result;
+    });
+}
+
+void database_impl::in_locked_transaction(const std::function<void()>& _f)
+{
+    try {
+        m_connection->begin_with(writer_lease::lock_statement());
+        _f();
+        m_connection->commit();
+    } catch (...) {
+        m_connection->rollback();
+        throw;
+    }
 }
 
 void database_impl::in_fenced_transaction(const std::function<void()>& _f)

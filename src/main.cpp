@@ -2,8 +2,12 @@
 #include "config.hpp"
 #include "csv_application.hpp"
 #include "daemon/configuration_check.hpp"
+#include "daemon/database_start_check.hpp"
+#include "daemon/hangup_notice.hpp"
+#include "daemon/reprocess_command.hpp"
 #include "daemon/service_notifier.hpp"
 
+#include "core/constants.hpp"
 #include "core/core.hpp"
 #include "core/exception.hpp"
 #include "core/logger.hpp"
@@ -26,6 +30,9 @@ constexpr const char* help_text = R"(Usage:
   trackmend -i <file> -o <file> [-s] [-p <n>]   batch mode: post-process a file of positions
   trackmend -c <config.json>                   daemon: move positions_raw to positions
   trackmend -c <config.json> -t                check a daemon configuration and exit
+  trackmend -c <config.json> --reprocess FROM TO
+                                               recompute positions over [FROM, TO] (UTC,
+                                               'YYYY-MM-DD HH:MM:SS[.fff]') from the raw rows
 
 Options:
   -i <file>             input file of raw positions (batch mode)
@@ -37,6 +44,7 @@ Options:
                         database, check both tables, their columns, the SELECT and INSERT
                         privileges and that the state directory is writable; one line per
                         check ("ok: ..." or "FAILED: ..."); takes no PID file, writes nothing
+  -V, --version         the version
   -h, --help            this text
 
 Exit status:
@@ -48,7 +56,9 @@ Exit status:
 
 Log lines worth an alert (system log, identifier "trackmend"; warnings and errors):
   "Config file is invalid: ...", "Cannot parse json: ..."    the daemon did not start
-  "Process is running"                                        another daemon holds the PID file
+  "Process is running: ..."                                   another daemon holds the PID file
+  "Cannot start: ..."                                         the database refused the account, a table
+                                                              or right is missing, or TLS failed
   "Still failing: N failed attempts since T, ..."             a run keeps failing (once a minute)
   any other error line                                        a failed run or database access
 
@@ -79,6 +89,36 @@ std::optional<int> parse_piece_size(const std::string& _text)
     return static_cast<int>(value);
 }
 
+// trackmend -c FILE --reprocess FROM TO: TO is the one argument left after
+// the options.
+int reprocess(const std::string& _config_file, const std::string& _from, int _rest_count, char** _rest)
+{
+    using namespace zav::libs::core;
+    const auto from = zav::parse_utc_time(_from);
+    const auto to = _rest_count == 1 ? zav::parse_utc_time(_rest[0]) : std::nullopt;
+    if (_config_file.empty() || !from || !to) {
+        std::cerr << "trackmend: usage: trackmend -c <config.json> --reprocess 'YYYY-MM-DD HH:MM:SS[.fff]' "
+                     "'YYYY-MM-DD HH:MM:SS[.fff]' (UTC)\n";
+        return 1;
+    }
+    std::unique_ptr<logger> log;
+    try {
+        log = std::make_unique<logger>("trackmend", "reprocess");
+    } catch (...) {
+        std::cerr << "trackmend: cannot create the logger: " << exception_to_string() << '\n';
+        return 1;
+    }
+    int status = 1;
+    log->execute([&] {
+        const auto core = core::create(*log);
+        const auto loop = core->create_events_loop("main");
+        const auto configuration = zav::config::from_file(_config_file);
+        const auto signals = loop->stop_on_signals();
+        status = zav::run_reprocess_command(configuration, *log, *signals, *from, *to, std::cout);
+    });
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -90,14 +130,20 @@ int main(int argc, char* argv[])
     bool save_input_files = false;
     bool check_config = false;
 
+    std::optional<std::string> reprocess_from;
     static const option long_options[] = {{"help", no_argument, nullptr, 'h'},
                                           {"check-config", no_argument, nullptr, 't'},
+                                          {"version", no_argument, nullptr, 'V'},
+                                          {"reprocess", required_argument, nullptr, 'r'},
                                           {nullptr, 0, nullptr, 0}};
     int ret;
-    while ((ret = getopt_long(argc, argv, "i:o:p:c:sth", long_options, nullptr)) != -1) {
+    while ((ret = getopt_long(argc, argv, "i:o:p:c:sthV", long_options, nullptr)) != -1) {
         switch (ret) {
             case 'h':
                 std::cout << help_text;
+                return 0;
+            case 'V':
+                std::cout << "trackmend " << zav::libs::core::constants::git_version << '\n';
                 return 0;
             case 't':
                 check_config = true;
@@ -117,6 +163,9 @@ int main(int argc, char* argv[])
             case 's':
                 save_input_files = true;
                 break;
+            case 'r':
+                reprocess_from = optarg;
+                break;
             default:
                 // getopt has printed its diagnostic.
                 std::cerr << help_text;
@@ -131,6 +180,8 @@ int main(int argc, char* argv[])
         }
         return zav::check_configuration(config_file_name, std::cout) ? 0 : 1;
     }
+
+    if (reprocess_from) return reprocess(config_file_name, *reprocess_from, argc - optind, argv + optind);
 
     // Continuous mode: the batch options have no effect. Exit status 0 only
     // after a run that was started and then stopped by SIGINT or SIGTERM, so
@@ -158,10 +209,14 @@ int main(int argc, char* argv[])
 
         bool started = false;
         log->execute([&] {
+            const zav::hangup_notice hangups(*main_loop, *log);
+            log->info("trackmend %1%, configuration %2%") % constants::git_version % config_file_name;
             const auto configuration = zav::config::from_file(config_file_name);
+            for (const auto& warning : configuration.warnings) log->warning("Configuration: %1%") % warning;
             write_pid(configuration.system.pidfile_path);
             const auto signals = main_loop->stop_on_signals();
             const auto notifier = zav::create_service_notifier();
+            zav::check_database_at_start(configuration, *signals, *log, *notifier);
             const auto app =
                 std::make_unique<zav::application>(*main_loop, *signals, configuration, *log, *notifier);
 
@@ -171,8 +226,9 @@ int main(int argc, char* argv[])
             while (!log->execute([&] { main_loop->run(); })) {
             }
             notifier->stopping();
-            log->info("exit").short_function(CORE_SOURCE_LOCATION);
             started = !app->stopped_on_inconsistent_state();
+            if (started) log->info("Stopping on a termination signal (SIGTERM or SIGINT)");
+            log->info("exit").short_function(CORE_SOURCE_LOCATION);
         });
         return started ? 0 : 1;
     }

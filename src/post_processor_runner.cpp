@@ -29,7 +29,8 @@ std::string to_log_string(const timestamp& _ts) { return _ts.to_iso_8601_string(
 post_processor_runner::post_processor_runner(database& _database, logger& _logger, signals_handle& _signals,
                                              std::string _persistent_data_dir,
                                              std::chrono::seconds _select_duration,
-                                             std::chrono::seconds _max_lateness, std::chrono::seconds _late_horizon)
+                                             std::chrono::seconds _max_lateness,
+                                             std::chrono::seconds _late_horizon, bool _repair_late_rows)
     : m_database(_database),
       m_logger(_logger),
       m_signals(_signals),
@@ -37,7 +38,7 @@ post_processor_runner::post_processor_runner(database& _database, logger& _logge
       m_select_duration(_select_duration),
       m_default_select_duration(_select_duration),
       m_max_lateness(_max_lateness),
-      m_feed(_database, _logger, _max_lateness, _late_horizon)
+      m_feed(_database, _logger, {_max_lateness, _late_horizon, _repair_late_rows, _select_duration})
 {
     // The window arithmetic relies on it: a jump over a gap must still reach
     // the next raw position after truncation to whole seconds.

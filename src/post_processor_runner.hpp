@@ -58,7 +58,8 @@ public:
     post_processor_runner(database& _database, logger& _logger, signals_handle& _signals,
                           std::string _persistent_data_dir, std::chrono::seconds _select_duration,
                           std::chrono::seconds _max_lateness = std::chrono::seconds(0),
-                          std::chrono::seconds _late_horizon = default_late_horizon);
+                          std::chrono::seconds _late_horizon = default_late_horizon,
+                          bool _repair_late_rows = false);
 
     post_processor_runner(const post_processor_runner&) = delete;
     post_processor_runner& operator=(const post_processor_runner&) = delete;

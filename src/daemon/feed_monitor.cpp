@@ -1,5 +1,7 @@
 #include "daemon/feed_monitor.hpp"
 
+#include "daemon/resume_without_context.hpp"
+
 #include <utility>
 
 namespace zav {
@@ -10,13 +12,12 @@ std::string to_log_string(const timestamp& _ts) { return _ts.to_iso_8601_string(
 
 }  // namespace
 
-feed_monitor::feed_monitor(database& _database, const logger& _logger, std::chrono::seconds _max_lateness,
-                           std::chrono::seconds _late_horizon,
+feed_monitor::feed_monitor(database& _database, const logger& _logger, settings _settings,
                            std::function<steady_clock::time_point()> _steady_now)
     : m_database(_database),
       m_logger(_logger),
-      m_max_lateness(_max_lateness),
-      m_late_horizon(_late_horizon),
+      m_settings(_settings),
+      m_repairer(_database, _settings.repair_piece, true),
       m_steady_now(std::move(_steady_now))
 {
 }
@@ -52,13 +53,41 @@ void feed_monitor::check_outliers(timestamp _server_now)
 
 void feed_monitor::check_late_rows(timestamp _newest_written)
 {
-    const auto late = m_database.find_late_rows(_newest_written, _newest_written - m_late_horizon);
-    if (late.rows == 0) return;
-    m_logger.warning(
-        "%1% raw rows arrived late: their time (between %2% and %3%) had been written already, so they are "
-        "not processed (system.max_lateness_sec is %4%)") %
-        late.rows % (late.after ? to_log_string(*late.after) : std::string("?")) %
-        (late.until ? to_log_string(*late.until) : std::string("?")) % m_max_lateness.count();
+    const auto late = m_database.find_late_rows(_newest_written, _newest_written - m_settings.late_horizon);
+    if (late.rows > 0 && late.after && late.until) {
+        const std::string between = to_log_string(*late.after) + " and " + to_log_string(*late.until);
+        if (m_settings.repair)
+            m_logger.warning(
+                "%1% raw rows arrived late: their time (between %2%) had been written already; the positions "
+                "around them are recomputed once the written time is %3% s past them "
+                "(system.max_lateness_sec is %4%)") %
+                late.rows % between % (2 * resume_look_back).count() % m_settings.max_lateness.count();
+        else
+            m_logger.warning(
+                "%1% raw rows arrived late: their time (between %2%) had been written already, so they are "
+                "not processed (system.max_lateness_sec is %3%); to process them: trackmend -c CONFIG "
+                "--reprocess '%4%' '%5%'") %
+                late.rows % between % m_settings.max_lateness.count() %
+                to_log_string(*late.after - resume_look_back) % to_log_string(*late.until + resume_look_back);
+    }
+    if (m_settings.repair) repair_late_rows(_newest_written);
+}
+
+void feed_monitor::repair_late_rows(timestamp _newest_written)
+{
+    const auto ranges = m_database.get_ledger_ranges(_newest_written - m_settings.late_horizon,
+                                                     _newest_written - 2 * resume_look_back, true);
+    int repaired = 0;
+    for (const auto& range : ranges) {
+        if (repaired++ == repairs_per_run) break;
+        const auto from = range.after - resume_look_back;
+        const auto to = range.until + resume_look_back;
+        const auto done = m_repairer.reprocess(from, to);
+        m_logger.info(
+            "Repaired %1% late raw rows: the positions between %2% and %3% recomputed, %4% removed, "
+            "%5% written") %
+            range.late_rows % to_log_string(from) % to_log_string(to) % done.removed % done.written;
+    }
 }
 
 }  // namespace zav

@@ -2,6 +2,7 @@
 
 #include "core/logger.hpp"
 #include "core/timestamp.hpp"
+#include "daemon/range_reprocessor.hpp"
 #include "database.hpp"
 
 #include <chrono>
@@ -28,10 +29,24 @@ public:
     // reported: a producer writing local time instead of UTC shows at once.
     static constexpr std::chrono::minutes future_tolerance{1};
 
-    // _max_lateness is named in the late-row warning; late rows are looked
-    // for in the written time of the last _late_horizon.
-    feed_monitor(database& _database, const logger& _logger, std::chrono::seconds _max_lateness,
-                 std::chrono::seconds _late_horizon,
+    // How many ledger ranges one run repairs at most, so that a run after a
+    // long outage of a gateway does not hold up the window loop for long.
+    static constexpr int repairs_per_run = 10;
+
+    struct settings
+    {
+        // Named in the late-row warning.
+        std::chrono::seconds max_lateness{0};
+        // Late rows are looked for in the written time of the last
+        // late_horizon.
+        std::chrono::seconds late_horizon{86400};
+        // Whether the positions around late rows are recomputed and replaced.
+        bool repair = false;
+        // The longest time a repair replaces in one transaction.
+        std::chrono::seconds repair_piece{60};
+    };
+
+    feed_monitor(database& _database, const logger& _logger, settings _settings,
                  std::function<steady_clock::time_point()> _steady_now = steady_clock::now);
 
     // Rows dated more than future_tolerance after _server_now and rows with
@@ -40,14 +55,20 @@ public:
     // when their number changed).
     void check_outliers(timestamp _server_now);
     // Late rows in the written time up to _newest_written; each reported
-    // once, so that the warnings add up to the number of late rows.
+    // once, so that the warnings add up to the number of late rows. With
+    // repair, then recomputes the positions around the ledger ranges with
+    // late rows that the written time has passed by twice the look-back:
+    // the positions written after them that their late rows change are in
+    // positions then, and the raw rows that recomputing them needs.
     void check_late_rows(timestamp _newest_written);
 
 private:
     database& m_database;
     const logger& m_logger;
-    const std::chrono::seconds m_max_lateness;
-    const std::chrono::seconds m_late_horizon;
+    void repair_late_rows(timestamp _newest_written);
+
+    const settings m_settings;
+    range_reprocessor m_repairer;
     std::function<steady_clock::time_point()> m_steady_now;
     // Whether future rows were present at the last check, and when they may
     // be reported again.

@@ -164,6 +164,36 @@ read_ledger::look read_ledger::look_for_late_rows(libs::core::timestamp _newest_
     return result;
 }
 
+std::vector<ledger_range> read_ledger::ranges_within(libs::core::timestamp _after,
+                                                     libs::core::timestamp _until, bool _late_only) const
+{
+    auto rows = m_connection.query(
+        "SELECT CAST(" + (boost::format(ms_since_epoch) % "after_ts").str() + " AS CHAR) AS after_ms, CAST(" +
+        (boost::format(ms_since_epoch) % "until_ts").str() +
+        " AS CHAR) AS until_ms, CAST(raw_rows AS CHAR) AS raw_rows, CAST(late_rows AS CHAR) AS late_rows "
+        "FROM "
+        "trackmend_read_ledger WHERE until_ts <= " +
+        sql_time(_until) + " AND until_ts > " + sql_time(_after) + " AND after_ts >= " + sql_time(_after) +
+        (_late_only ? " AND late_rows > 0" : "") + " ORDER BY until_ts");
+    std::vector<ledger_range> ranges;
+    while (rows->next())
+        ranges.push_back({libs::core::timestamp(std::chrono::milliseconds(number(*rows, "after_ms"))),
+                          libs::core::timestamp(std::chrono::milliseconds(number(*rows, "until_ms"))),
+                          number(*rows, "raw_rows"), number(*rows, "late_rows")});
+    return ranges;
+}
+
+std::string read_ledger::processed_statements(const ledger_range& _range) const
+{
+    // late_rows first: MariaDB assigns from left to right, each assignment
+    // seeing the ones before it.
+    return (boost::format(
+                "UPDATE trackmend_read_ledger SET late_rows = GREATEST(0, CAST(raw_rows + late_rows AS "
+                "SIGNED) - %1%), raw_rows = %1% WHERE until_ts = %2%") %
+            _range.read_rows % sql_time(_range.until))
+        .str();
+}
+
 void read_ledger::looked() { m_sweep_before = m_pending_sweep_before; }
 
 std::vector<read_ledger::range_count> read_ledger::recount(const std::vector<std::string>& _untils) const

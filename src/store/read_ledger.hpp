@@ -51,6 +51,14 @@ public:
     // dropped or cut back to it.
     std::string record_statements(const read_range& _range) const;
 
+    // The ranges within (_after, _until], oldest first; with _late_only
+    // those with late rows not yet processed.
+    std::vector<ledger_range> ranges_within(libs::core::timestamp _after, libs::core::timestamp _until,
+                                            bool _late_only) const;
+    // The statements that count _range.read_rows raw rows of _range as
+    // processed, and the late rows reported beyond them as unprocessed.
+    std::string processed_statements(const ledger_range& _range) const;
+
     // What one look found; commit_look() makes it durable.
     struct look
     {

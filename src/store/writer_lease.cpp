@@ -120,6 +120,12 @@ void writer_lease::release() noexcept
     }
 }
 
+std::string writer_lease::lock_statement()
+{
+    return "UPDATE trackmend_writer_lease SET fenced_writes = fenced_writes + 1 WHERE id = " +
+           std::to_string(lease_row);
+}
+
 std::string writer_lease::describe(const std::string& _writer_id)
 {
     char host[HOST_NAME_MAX + 1] = {};

@@ -57,6 +57,12 @@ public:
     const std::string& fence_statement();
     void check_fence(mariadb::u64 _renewed) const;
 
+    // For a process that writes beside the daemons without being one (the
+    // reprocess command): the UPDATE that locks the lease row inside its
+    // transaction, whoever holds it, so that no fenced write commits
+    // meanwhile (on Galera, a concurrent one fails certification).
+    static std::string lock_statement();
+
     // Lets the lease expire at once, so that a waiting daemon takes over at
     // its next try. Best effort: failures are ignored (the lease then expires
     // by itself).

@@ -5,6 +5,7 @@
 #include "support/daemon_harness.hpp"
 #include "support/files.hpp"
 #include "support/mariadb_test_server.hpp"
+#include "support/process.hpp"
 
 #include "position.hpp"
 
@@ -34,6 +35,7 @@ using trackmend_test::daemon_harness;
 using trackmend_test::mariadb_test_server;
 using trackmend_test::read_file;
 using trackmend_test::row_texts;
+using trackmend_test::run_command;
 
 std::string field(const std::string& _raw_line, int _index)
 {
@@ -339,6 +341,72 @@ TEST_F(daemon_test, late_rows_at_any_lateness_are_reported_once_across_restarts_
     std::this_thread::sleep_for(4s);
     EXPECT_EQ(stop(d), 0);
     EXPECT_EQ(late_rows_reported(log(d)), 10) << log(d);
+}
+
+// Late rows of a new tag and of a known one, minutes after their time was
+// written: with repair_late_rows the daemon recomputes the positions around
+// them; without it, the reprocess command does so while the daemon runs.
+// Either way positions ends up as batch mode over all raw rows makes it, and
+// reprocessing again changes nothing.
+TEST_F(daemon_test, late_rows_are_repaired_or_reprocessed_into_what_batch_mode_gives)
+{
+    const auto recording = m_harness->generate("--tags 3 --seconds 300 --seed 8");
+    for (const bool repair : {true, false}) {
+        fresh_state();
+        sql("TRUNCATE TABLE positions_raw");
+        m_harness->insert_raw_lines(recording);
+        const auto config = m_harness->write_config(
+            "repair.json", "\"host\": \"" + m_server.host + "\", \"port\": " + std::to_string(m_server.port),
+            m_dir / "state", m_dir / "trackmend.pid", 60, 1000,
+            std::string(", \"repair_late_rows\": ") + (repair ? "true" : "false"));
+        const auto d = start_daemon(config);
+        ASSERT_TRUE(wait_until_caught_up(120s)) << log(d);
+
+        // A tag that was offline uploads 20 s of its track, and a known tag
+        // one row it had lost, both minutes late.
+        std::vector<std::string> late;
+        for (int step = 0; step < 100; ++step) {
+            char ts[40];
+            std::snprintf(ts, sizeof ts, "2024-05-01 00:00:%02d.%03d", 30 + step / 5, step % 5 * 200);
+            late.push_back(std::string("8\tLATE\t\\N\t") + ts + "\t" + std::to_string(1000 + step * 7) +
+                           "\t" + std::to_string(500 - step * 3) + "\t0\ta\tp\t0\tUWB");
+        }
+        late.push_back(field(recording[300], 0) + "\t" + field(recording[300], 1) +
+                       "\t\\N\t2024-05-01 00:02:00.111\t" + field(recording[300], 4) + "\t" +
+                       field(recording[300], 5) + "\t0\ta\tp\t0\tUWB");
+        m_harness->insert_raw_lines(late);
+        ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 101; }, 30s)) << log(d);
+        if (repair) {
+            ASSERT_TRUE(eventually([&] { return log(d).find("Repaired") != std::string::npos; }, 30s))
+                << log(d);
+        } else {
+            std::string output;
+            EXPECT_EQ(run_command(std::string(TRACKMEND_BINARY) + " -c " + config.string() +
+                                      " --reprocess '2024-05-01 00:00:00' '2024-05-01 01:00:00'",
+                                  &output),
+                      0)
+                << output;
+            EXPECT_NE(output.find("reprocessed 2024-05-01 00:00:00.000 to "), std::string::npos) << output;
+        }
+        std::this_thread::sleep_for(3s);
+        const auto all_raw = batch_rows(m_harness->batch_input(m_harness->raw_lines()));
+        const auto comparison = daemon_harness::expect_batch_equivalent(written_rows(), all_raw);
+        EXPECT_EQ(comparison.missing + comparison.twice + comparison.foreign, 0)
+            << (repair ? "repaired" : "reprocessed") << "\n"
+            << log(d);
+
+        // Again: the same rows.
+        const auto before = row_texts(written_rows());
+        std::string output;
+        EXPECT_EQ(run_command(std::string(TRACKMEND_BINARY) + " -c " + config.string() +
+                                  " --reprocess '2024-05-01 00:00:00' '2024-05-01 01:00:00'",
+                              &output),
+                  0)
+            << output;
+        EXPECT_EQ(row_texts(written_rows()), before) << output;
+        EXPECT_EQ(stop(d), 0);
+        EXPECT_EQ(late_rows_reported(log(d)), 101) << log(d);
+    }
 }
 
 // Rows dated in the future and rows with an invalid time that appear while

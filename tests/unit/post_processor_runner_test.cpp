@@ -86,6 +86,23 @@ public:
         return m_server_time ? *m_server_time : timestamp::current_time();
     }
     late_rows find_late_rows(timestamp, timestamp) override { return {}; }
+    positions_vector get_raw_range(timestamp _after, timestamp _until) const override
+    {
+        positions_vector range;
+        for (const auto& p : m_raw)
+            if (p.ts > _after && p.ts <= _until) range.push_back(p);
+        return range;
+    }
+    std::vector<ledger_range> get_ledger_ranges(timestamp, timestamp, bool) const override { return {}; }
+    replaced_positions replace_positions(timestamp _after, timestamp _until,
+                                         const positions_vector& _positions, const std::vector<ledger_range>&,
+                                         bool) override
+    {
+        const auto removed =
+            std::erase_if(m_written, [&](const position& _p) { return _p.ts > _after && _p.ts <= _until; });
+        m_written.insert(m_written.end(), _positions.begin(), _positions.end());
+        return {static_cast<long long>(removed), static_cast<long long>(_positions.size())};
+    }
     raw_outliers find_raw_outliers(timestamp _future_after) const override
     {
         raw_outliers outliers;
