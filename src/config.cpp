@@ -1,5 +1,7 @@
 #include "config.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +15,9 @@
 #include "config_parser/config.hpp"
 #include "config_parser/dictionary.hpp"
 #include "core/exception.hpp"
+#include "daemon/credential_settings.hpp"
 #include "daemon/database_nodes_setting.hpp"
+#include "daemon/unknown_keys.hpp"
 
 namespace zav {
 
@@ -71,7 +75,17 @@ std::string read_file(const std::string& _path)
 config config::from_file(const std::string& _path)
 {
     std::istringstream stream(read_file(_path));
-    return config(stream);
+    config settings(stream);
+    struct stat info
+    {
+    };
+    // Owner and group are the daemon's account and its administrators; any
+    // other user who may read the file has the database password.
+    if (settings.dw.password_file.empty() && ::stat(_path.c_str(), &info) == 0 && (info.st_mode & S_IROTH))
+        settings.warnings.push_back("the configuration " + _path +
+                                    " holds the database password and every user may read it: "
+                                    "chmod o-r it, or move the password to dw.password_file");
+    return settings;
 }
 
 config::config(std::istream& _stream)
@@ -91,8 +105,7 @@ config::config(std::istream& _stream)
     // lists all of them.
     const auto settings =
         nodes.value_or(result<node_addresses>(node_addresses())) + host +
-        document->get_by_path<std::string>({"dw", "user"}) +
-        document->get_by_path<std::string>({"dw", "password"}) +
+        document->get_by_path<std::string>({"dw", "user"}) + read_password_setting(*document) +
         document->get_by_path<std::string>({"dw", "database"}) + port_setting +
         document->get_by_path<std::string>({"system", "persistent_data_dir"}) +
         document->get_by_path<std::string>({"system", "pidfile"}) +
@@ -102,9 +115,12 @@ config::config(std::istream& _stream)
         throw libs::core::exception("Config file is invalid: " + settings.reason(), CORE_SOURCE_LOCATION);
 
     int port = 0;
-    std::tie(dw.hosts, dw.host, dw.user, dw.password, dw.database, port, system.persistent_data_dir,
+    password_setting password;
+    std::tie(dw.hosts, dw.host, dw.user, password, dw.database, port, system.persistent_data_dir,
              system.pidfile_path, system.debug, system.timer_period_sec, system.select_duration_sec,
              system.insert_piece_size) = settings.value();
+    dw.password = password.password;
+    dw.password_file = password.file;
 
     // Values the daemon cannot work with: port 0 reaches no server, an empty
     // data directory puts the state files into the root directory, a zero
@@ -122,8 +138,22 @@ config::config(std::istream& _stream)
         out_of_range.push_back("'dw.port' must be a positive number");
     else if (port > max_port)
         out_of_range.push_back("'dw.port' must not be greater than " + std::to_string(max_port));
+    // The daemon's working directory is nobody's choice (the service manager
+    // starts it in /): a relative path would put the state files or the PID
+    // file wherever that happens to be.
     if (system.persistent_data_dir.empty())
         out_of_range.push_back("'system.persistent_data_dir' must not be empty");
+    else if (system.persistent_data_dir.front() != '/')
+        out_of_range.push_back("'system.persistent_data_dir' must be an absolute path: " +
+                               system.persistent_data_dir);
+    if (!system.pidfile_path.empty() && system.pidfile_path.front() != '/')
+        out_of_range.push_back("'system.pidfile' must be an absolute path: " + system.pidfile_path);
+    if (const auto tls = read_tls_setting(*document)) {
+        if (tls->ok())
+            dw.tls = tls->value();
+        else
+            out_of_range.push_back(tls->reason());
+    }
     check_seconds("timer_period_sec", system.timer_period_sec);
     check_seconds("select_duration_sec", system.select_duration_sec);
     if (system.insert_piece_size < 1)
@@ -159,6 +189,7 @@ config::config(std::istream& _stream)
         throw libs::core::exception(message, CORE_SOURCE_LOCATION);
     }
     if (dw.hosts.empty()) dw.port = static_cast<std::uint32_t>(port);
+    warnings = unknown_key_warnings(*document);
 }
 
 }  // namespace zav

@@ -2,9 +2,13 @@
 
 #include "store/node_address.hpp"
 
+#include "mariadb++/account.hpp"
+
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace zav {
 
@@ -19,14 +23,17 @@ struct config
     // (one line each), or else every value out of range, each naming its
     // setting: a number beyond int, a port outside 1..65535, an empty
     // persistent_data_dir, a timer period or window length outside 1 s to one
-    // day, an insert piece size below 1.
+    // day, an insert piece size below 1, a relative persistent_data_dir or
+    // pidfile.
     // "dw"/"hosts" replaces "dw"/"host" and "dw"/"port"; a file with both
-    // is invalid.
+    // is invalid. "dw"/"password_file" replaces "dw"/"password" (exactly one
+    // of them); its file is read here.
     explicit config(std::istream& _stream);
 
     // Reads the file _path as the constructor reads a stream. A file that
     // cannot be read throws std::runtime_error "Cannot parse json: cannot read
-    // <_path>: <system error>".
+    // <_path>: <system error>". Warns, besides, when the file holds the
+    // password and every user may read it.
     static config from_file(const std::string& _path);
 
     struct
@@ -39,6 +46,11 @@ struct config
         // The nodes of "dw"/"hosts", tried in order; empty when the file
         // names one server with host and port (which are then empty and 0).
         node_addresses hosts;
+        // The file the password was read from; empty when it stands in the
+        // configuration.
+        std::string password_file;
+        // When set, every connection is encrypted and verifies the server.
+        std::optional<mariadb::tls_settings> tls;
     } dw;
 
     struct
@@ -60,6 +72,10 @@ struct config
         // and replaced (positions is then no longer append-only).
         bool repair_late_rows = false;
     } system;
+
+    // What the daemon logs at start, and --check-config prints, as warnings:
+    // keys that nothing reads, a password readable by every user.
+    std::vector<std::string> warnings;
 };
 
 }  // namespace zav

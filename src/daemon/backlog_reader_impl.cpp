@@ -2,17 +2,15 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "store/row_time.hpp"
 
 namespace zav {
 
-backlog_reader_impl::backlog_reader_impl(const node_addresses& _nodes, const std::string& _user_name,
-                                         const std::string& _password, const std::string& _schema)
+backlog_reader_impl::backlog_reader_impl(std::vector<mariadb::account_ref> _accounts)
+    : m_accounts(std::move(_accounts))
 {
-    for (const auto& node : _nodes)
-        m_accounts.push_back(
-            mariadb::account::create(node.host, _user_name, _password, _schema, node.port, ""));
 }
 
 boost::optional<backlog> backlog_reader_impl::backlog_after(libs::core::timestamp _newest_written) noexcept

@@ -5,7 +5,6 @@
 
 #include "daemon/backlog_source.hpp"
 #include "mariadb++/connection.hpp"
-#include "store/node_address.hpp"
 
 namespace zav {
 
@@ -16,9 +15,8 @@ namespace zav {
 class backlog_reader_impl : public backlog_source
 {
 public:
-    // _nodes are tried in order, as the store tries them.
-    backlog_reader_impl(const node_addresses& _nodes, const std::string& _user_name,
-                        const std::string& _password, const std::string& _schema);
+    // _accounts (one per node) are tried in order, as the store tries them.
+    explicit backlog_reader_impl(std::vector<mariadb::account_ref> _accounts);
 
     boost::optional<backlog> backlog_after(libs::core::timestamp _newest_written) noexcept override;
 

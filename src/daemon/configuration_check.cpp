@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "config.hpp"
-#include "core/exception.hpp"
-#include "mariadb++/account.hpp"
+#include "daemon/account_rights.hpp"
 #include "mariadb++/connection.hpp"
 #include "mariadb++/result_set.hpp"
+#include "store/node_accounts.hpp"
+#include "store/start_up_failure.hpp"
 
 namespace zav {
 
@@ -46,6 +47,8 @@ public:
         m_all_ok = m_all_ok && _ok;
         return _ok;
     }
+    // Does not fail the check: the daemon would start.
+    void warning(const std::string& _text) { m_out << "warning: " << _text << '\n'; }
     bool all_ok() const { return m_all_ok; }
 
 private:
@@ -53,43 +56,33 @@ private:
     bool m_all_ok = true;
 };
 
-// The message of the exception being handled, on one line.
-std::string current_error()
-{
-    std::string text;
-    try {
-        throw;
-    } catch (const libs::core::exception& e) {
-        text = e.get_string_error();
-    } catch (const std::exception& e) {
-        text = e.what();
-    } catch (...) {
-        text = "unknown error";
-    }
-    for (char& c : text)
-        if (c == '\n') c = ';';
-    return text;
-}
-
-void check_state_directory(const std::string& _dir, report& _report)
+// Whether the effective ids may create files in _dir, as they will for the
+// daemon's own writes.
+void check_writable_directory(const std::string& _what, const std::string& _dir, report& _report)
 {
     struct stat info
     {
     };
     if (::stat(_dir.c_str(), &info) != 0) {
-        _report.line(false, "state directory " + _dir + ": " + std::strerror(errno));
+        _report.line(false, _what + " " + _dir + ": " + std::strerror(errno));
         return;
     }
     if (!S_ISDIR(info.st_mode)) {
-        _report.line(false, "state directory " + _dir + ": not a directory");
+        _report.line(false, _what + " " + _dir + ": not a directory");
         return;
     }
-    // The effective ids decide, as they will for the daemon's own writes.
     if (::faccessat(AT_FDCWD, _dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        _report.line(false, "state directory " + _dir + " is not writable: " + std::strerror(errno));
+        _report.line(false, _what + " " + _dir + " is not writable: " + std::strerror(errno));
         return;
     }
-    _report.line(true, "state directory " + _dir + " is writable");
+    _report.line(true, _what + " " + _dir + " is writable");
+}
+
+std::string directory_of(const std::string& _path)
+{
+    const auto slash = _path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : _path.substr(0, slash);
 }
 
 // Columns of the schema's tables, as far as the account may see them.
@@ -103,39 +96,29 @@ std::map<std::string, std::set<std::string>> visible_columns(mariadb::connection
     return columns;
 }
 
-bool check_table(const table_use& _table, const std::map<std::string, std::set<std::string>>& _columns,
+void check_table(const table_use& _table, const std::map<std::string, std::set<std::string>>& _columns,
                  report& _report)
 {
     const auto found = _columns.find(_table.name);
-    if (found == _columns.end())
-        return _report.line(false, std::string("table ") + _table.name +
-                                       " does not exist (or the account has no privilege on it)");
+    if (found == _columns.end()) {
+        _report.line(false, std::string("table ") + _table.name +
+                                " does not exist (or the account has no privilege on it)");
+        return;
+    }
     std::string missing;
     for (const char* column : _table.columns)
         if (!found->second.count(column)) missing += (missing.empty() ? "" : ", ") + std::string(column);
     if (!missing.empty())
-        return _report.line(false, std::string("table ") + _table.name + " lacks the columns " + missing);
-    return _report.line(true, std::string("table ") + _table.name + " has the columns the daemon uses");
+        _report.line(false, std::string("table ") + _table.name + " lacks the columns " + missing);
+    else
+        _report.line(true, std::string("table ") + _table.name + " has the columns the daemon uses");
 }
 
-std::string column_list(const table_use& _table)
+std::string encryption(const mariadb::connection& _connection)
 {
-    std::string list;
-    for (const char* column : _table.columns) list += (list.empty() ? "" : ", ") + std::string(column);
-    return list;
-}
-
-// Runs _statement, which the server checks for privileges but does not
-// carry out (EXPLAIN).
-void check_privilege(mariadb::connection& _connection, const std::string& _what,
-                     const std::string& _statement, report& _report)
-{
-    try {
-        _connection.query(_statement);
-        _report.line(true, "the account may " + _what);
-    } catch (...) {
-        _report.line(false, "the account may not " + _what + ": " + current_error());
-    }
+    const std::string cipher = _connection.tls_cipher();
+    if (cipher.empty()) return "not encrypted";
+    return "encrypted with TLS (" + cipher + ")";
 }
 
 }  // namespace
@@ -148,11 +131,13 @@ bool check_configuration(const std::string& _config_file, std::ostream& _out)
         settings = config::from_file(_config_file);
         result.line(true, "configuration " + _config_file + " is valid");
     } catch (...) {
-        result.line(false, "configuration " + _config_file + ": " + current_error());
+        result.line(false, "configuration " + _config_file + ": " + current_error_text());
         return false;
     }
+    for (const auto& warning : settings->warnings) result.warning(warning);
 
-    check_state_directory(settings->system.persistent_data_dir, result);
+    check_writable_directory("state directory", settings->system.persistent_data_dir, result);
+    check_writable_directory("PID file directory", directory_of(settings->system.pidfile_path), result);
 
     const auto& dw = settings->dw;
     // Every node of a list is checked: the daemon may have to use any of them.
@@ -161,32 +146,23 @@ bool check_configuration(const std::string& _config_file, std::ostream& _out)
         const std::string where = dw.user + "@" + node.to_string() + "/" + dw.database;
         mariadb::connection_ref connection;
         try {
-            connection = mariadb::connection::create(
-                mariadb::account::create(node.host, dw.user, dw.password, dw.database, node.port, ""));
+            connection =
+                mariadb::connection::create(node_accounts({node}, dw.user, dw.password, dw.database, dw.tls));
             connection->connect();
-            result.line(true, "connected to the database " + where);
+            result.line(true, "connected to the database " + where + ", " + encryption(*connection));
         } catch (...) {
-            result.line(false, "cannot connect to the database " + where + ": " + current_error());
+            result.line(false, "cannot connect to the database " + where + ": " + current_error_text());
             continue;
         }
 
         try {
             const auto columns = visible_columns(*connection);
-            if (check_table(raw_table, columns, result))
-                check_privilege(*connection, "SELECT from positions_raw",
-                                "EXPLAIN SELECT " + column_list(raw_table) + " FROM positions_raw LIMIT 1",
-                                result);
-            if (check_table(written_table, columns, result)) {
-                check_privilege(*connection, "SELECT from positions",
-                                "EXPLAIN SELECT " + column_list(written_table) + " FROM positions LIMIT 1",
-                                result);
-                check_privilege(*connection, "INSERT into positions",
-                                "EXPLAIN INSERT INTO positions (" + column_list(written_table) +
-                                    ") VALUES (0, '', NULL, '2000-01-01 00:00:00', 0, 0, 0, '', '', 0)",
-                                result);
-            }
+            check_table(raw_table, columns, result);
+            check_table(written_table, columns, result);
+            for (const auto& right : check_account_rights(*connection, settings->system.repair_late_rows))
+                result.line(right.ok, right.text);
         } catch (...) {
-            result.line(false, "reading the schema of " + where + ": " + current_error());
+            result.line(false, "reading the schema of " + where + ": " + current_error_text());
         }
     }
     return result.all_ok();

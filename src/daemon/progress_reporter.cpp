@@ -17,8 +17,6 @@ std::string time_of_day(const libs::core::timestamp& _ts)
     return _ts.to_iso_8601(false, ' ', false).substr(11);
 }
 
-std::string first_line(const std::string& _text) { return _text.substr(0, _text.find('\n')); }
-
 }  // namespace
 
 std::string short_count(double _count)
@@ -35,7 +33,8 @@ progress_reporter::progress_reporter(logger& _logger, service_notifier& _notifie
       m_notifier(_notifier),
       m_backlog(_backlog),
       m_intervals(_intervals),
-      m_clocks(std::move(_clocks))
+      m_clocks(std::move(_clocks)),
+      m_failures(_intervals.reminder, failure_series::clocks{m_clocks.steady, m_clocks.wall})
 {
 }
 
@@ -88,10 +87,7 @@ void progress_reporter::report_progress(steady_clock::time_point _now)
 
 void progress_reporter::run_succeeded()
 {
-    if (m_failed_attempts > 0)
-        m_logger.info("Working again after %1% failed attempts since %2%") % m_failed_attempts %
-            m_failing_since.to_iso_8601_string(true);
-    m_failed_attempts = 0;
+    m_failures.succeeded(m_logger);
     if (m_catching_up || !m_first_run_done) {
         if (m_newest_written)
             m_logger.info("caught up; lag %1% s") % seconds_text(m_clocks.wall() - *m_newest_written);
@@ -114,22 +110,14 @@ void progress_reporter::report_live()
 
 void progress_reporter::run_failed(const std::string& _error, store_failure _kind)
 {
-    const auto now = m_clocks.steady();
     m_catching_up = false;
-    if (m_failed_attempts++ == 0) {
-        m_failing_since = m_clocks.wall();
-        m_last_reminder = now;
-        m_logger.error("%1%") % _error;
-    } else if (now - m_last_reminder >= m_intervals.reminder) {
-        m_last_reminder = now;
-        m_logger.error("Still failing: %1% failed attempts since %2%, the last one: %3%") %
-            m_failed_attempts % m_failing_since.to_iso_8601_string(true) % first_line(_error);
-    }
+    m_failures.failed(m_logger, _error);
     if (_kind == store_failure::session_lost)
-        m_notifier.status("database unreachable since " + time_of_day(m_failing_since) + ", retrying");
+        m_notifier.status("database unreachable since " + time_of_day(m_failures.since()) + ", retrying");
     else
-        m_notifier.status("failing since " + time_of_day(m_failing_since) + " (" +
-                          std::to_string(m_failed_attempts) + " attempts), retrying: " + first_line(_error));
+        m_notifier.status("failing since " + time_of_day(m_failures.since()) + " (" +
+                          std::to_string(m_failures.attempts()) +
+                          " attempts), retrying: " + first_line(_error));
     // A failing run is no hang: the loop is alive and retries at each tick.
     keep_alive();
 }

@@ -11,6 +11,7 @@
 #include "daemon/backlog_source.hpp"
 #include "daemon/piece_observer.hpp"
 #include "daemon/service_notifier.hpp"
+#include "store/failure_series.hpp"
 #include "store/store_error.hpp"
 
 namespace zav {
@@ -87,9 +88,7 @@ private:
     std::uint64_t m_rows_since_report = 0;
     boost::optional<steady_clock::time_point> m_last_ping;
     // The current series of failed runs.
-    std::uint64_t m_failed_attempts = 0;
-    timestamp m_failing_since;
-    steady_clock::time_point m_last_reminder;
+    failure_series m_failures;
 };
 
 // "1.2 M", "48 k", "950": counts for the status line.

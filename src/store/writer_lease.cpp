@@ -2,6 +2,10 @@
 
 #include "core/exception.hpp"
 
+#include "mariadb++/exceptions.hpp"
+
+#include <mysqld_error.h>
+
 #include <boost/format.hpp>
 
 #include <unistd.h>
@@ -28,8 +32,17 @@ writer_lease::writer_lease(mariadb::connection& _connection, std::string _writer
 
 void writer_lease::create_table_if_missing()
 {
-    // The same definition as in sql/schema.sql. Sites that set up their
-    // schema before the lease existed get it on the first start.
+    // Looked for first: CREATE TABLE IF NOT EXISTS needs the CREATE
+    // privilege even when the table exists, and an account with only the
+    // rights the daemon uses has none. Sites that set up their schema before
+    // the lease existed get it on the first start, when their account may
+    // create it. The same definition as in sql/schema.sql.
+    try {
+        m_connection.query("SELECT 1 FROM trackmend_writer_lease LIMIT 0");
+        return;
+    } catch (const mariadb::exception::base& e) {
+        if (e.error_id() != ER_NO_SUCH_TABLE) throw;
+    }
     m_connection.execute(R"(CREATE TABLE IF NOT EXISTS trackmend_writer_lease (
     id            TINYINT UNSIGNED NOT NULL,
     holder_id     VARCHAR(64)      NOT NULL,

@@ -1,6 +1,7 @@
 // The backlog behind the newest written time, read from the private server.
 
 #include "daemon/backlog_reader_impl.hpp"
+#include "store/node_accounts.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,8 @@ TEST(BacklogReaderTest, CountsLaterRowsAndFindsTheNewestOrSaysNothing)
     if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
     const auto connection = server->connect();
     connection->execute("TRUNCATE TABLE positions_raw");
-    zav::backlog_reader_impl reader({{server->host, server->port}}, server->user, server->password,
-                                    server->schema);
+    zav::backlog_reader_impl reader(zav::node_accounts({{server->host, server->port}}, server->user,
+                                                       server->password, server->schema, std::nullopt));
 
     const timestamp noon(std::chrono::milliseconds(1'714'564'800'000));  // 2024-05-01 12:00:00
     auto empty = reader.backlog_after(noon);
@@ -41,7 +42,8 @@ TEST(BacklogReaderTest, CountsLaterRowsAndFindsTheNewestOrSaysNothing)
     EXPECT_TRUE(behind->newest_raw == noon + 90250ms);
     connection->execute("TRUNCATE TABLE positions_raw");
 
-    zav::backlog_reader_impl unreachable({{"127.0.0.1", 1}}, server->user, server->password, server->schema);
+    zav::backlog_reader_impl unreachable(
+        zav::node_accounts({{"127.0.0.1", 1}}, server->user, server->password, server->schema, std::nullopt));
     EXPECT_FALSE(unreachable.backlog_after(noon)) << "no answer is no report, never an exception";
 }
 

@@ -154,14 +154,19 @@ TEST_F(PidFileTest, ProcessHoldingTheFileRefusesOthersWhateverTheFileSays)
     ASSERT_EQ(holder.report(), "ok");
     EXPECT_EQ(read_file(file), std::to_string(holder.pid())) << "bare decimal id, nothing after it";
 
-    EXPECT_EQ(attempt_write_pid(file), "Process is running");
+    // The refusal names the file and, as far as its content says, the holder.
+    EXPECT_EQ(attempt_write_pid(file),
+              "Process is running: process " + std::to_string(holder.pid()) + " holds the PID file " + file);
     EXPECT_EQ(read_file(file), std::to_string(holder.pid())) << "a refused start leaves the file alone";
 
     // Content that would pass the check on its own does not help while the
     // lock is held: this is what keeps two daemons started at once apart.
     for (const std::string content : {"", "0", "garbage", m_own.c_str()}) {
         write_file(file, content);
-        EXPECT_EQ(attempt_write_pid(file), "Process is running") << "content '" << content << "'";
+        const std::string holder_text = content == m_own ? "process " + m_own : "another process";
+        EXPECT_EQ(attempt_write_pid(file),
+                  "Process is running: " + holder_text + " holds the PID file " + file)
+            << "content '" << content << "'";
         EXPECT_EQ(read_file(file), content);
     }
 
@@ -179,7 +184,9 @@ TEST_F(PidFileTest, UnusablePathsFailOnTheWrite)
 {
     for (const std::string& name : {path("missing/dir/trackmend.pid"), std::string(), m_dir.string()}) {
         EXPECT_NO_THROW(core::detail::check_pid(name)) << "path '" << name << "'";
-        EXPECT_EQ(attempt_write_pid(name), "Error opening pid-file!") << "path '" << name << "'";
+        const std::string reason = name == m_dir.string() ? "Is a directory" : "No such file or directory";
+        EXPECT_EQ(attempt_write_pid(name), "Error opening pid-file! " + name + ": " + reason)
+            << "path '" << name << "'";
     }
     EXPECT_FALSE(std::filesystem::exists(path("missing")));
 }

@@ -3,12 +3,31 @@
 #include "mariadb++/types.hpp"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace mariadb {
 
 class account;
 using account_ref = std::shared_ptr<account>;
+
+// TLS for the connection to the server. With these settings a connection
+// that cannot be encrypted fails instead of falling back to plain text.
+struct tls_settings
+{
+    // PEM file of the certificate authorities that may sign the server's
+    // certificate; required.
+    std::string ca_file;
+    // The client's own certificate and key (PEM), for servers that ask for
+    // one; both or neither.
+    std::string cert_file;
+    std::string key_file;
+    // Whether the server's certificate must be signed by ca_file and name the
+    // host connected to. Off only for tests and servers reached through a
+    // tunnel: the connection is then encrypted but its peer is not verified.
+    bool verify_server_certificate = true;
+};
 
 // The parameters of a connection. An empty unix socket means TCP to the host
 // and port; an empty schema selects none.
@@ -38,7 +57,11 @@ public:
     // True: results are fetched whole into client memory; false: streamed.
     bool store_result() const { return m_store_result; }
 
+    // The TLS settings, or none for a plain-text connection.
+    const std::optional<tls_settings>& tls() const { return m_tls; }
+
     void set_auto_commit(bool _auto_commit) { m_auto_commit = _auto_commit; }
+    void set_tls(std::optional<tls_settings> _tls) { m_tls = std::move(_tls); }
     void set_store_result(bool _store_result) { m_store_result = _store_result; }
 
 private:
@@ -50,6 +73,7 @@ private:
     std::string m_password;
     std::string m_schema;
     std::string m_unix_socket;
+    std::optional<tls_settings> m_tls;
 };
 
 }  // namespace mariadb

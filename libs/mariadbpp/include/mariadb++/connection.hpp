@@ -111,6 +111,9 @@ public:
     const account_ref& account() const { return m_accounts[m_current]; }
     const std::string& schema() const { return m_schema; }
     const std::string& charset() const { return m_charset; }
+    // The TLS cipher of the current session; empty when it is not encrypted
+    // or there is no session.
+    std::string tls_cipher() const;
 
 private:
     [[noreturn]] void report_and_throw(const char* _operation, int _line);

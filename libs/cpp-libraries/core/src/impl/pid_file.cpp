@@ -92,7 +92,9 @@ lock_attempt try_lock(const std::string& _name)
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EINTR) continue;
-        return {error == EWOULDBLOCK ? lock_state::busy : lock_state::failed, {}, false, error};
+        // A busy file stays open, so that the refusal can name its holder.
+        if (error == EWOULDBLOCK) return {lock_state::busy, std::move(owned), false, error};
+        return {lock_state::failed, {}, false, error};
     }
     return {lock_state::locked, std::move(owned), writable, 0};
 }
@@ -115,6 +117,28 @@ int replace_content(int _fd, const std::string& _text)
 
 std::string system_error_text(int _error) { return std::strerror(_error); }
 
+// Why the file cannot be opened for writing, as the system says.
+int open_error(const std::string& _name)
+{
+    const int fd = ::open(_name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return EACCES;
+}
+
+// Who holds a locked PID file, as far as its content says: the holder
+// writes its id right after taking the lock.
+std::string holder_text(int _fd)
+{
+    char buffer[32] = {};
+    const ssize_t count = ::pread(_fd, buffer, sizeof buffer - 1, 0);
+    const std::string content(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+    if (content.find_first_not_of("0123456789") != std::string::npos ||
+        content.find_first_not_of('0') == std::string::npos)
+        return "another process";
+    return "process " + content;
+}
+
 // The PID file's descriptor for a check or a write: the one this process
 // already holds, or a newly opened and locked one, which the caller adds to
 // the held files once it has accepted the file. A lock held by another
@@ -136,7 +160,9 @@ pid_file_lock lock_pid_file(const std::map<std::string, held_file>& _files, cons
         case lock_state::cannot_open:
             return {};
         case lock_state::busy:
-            throw exception("Process is running", CORE_SOURCE_LOCATION);
+            throw exception(
+                "Process is running: " + holder_text(attempt.fd.get()) + " holds the PID file " + _name,
+                CORE_SOURCE_LOCATION);
         case lock_state::failed:
             throw exception("write_pid: flock(): " + system_error_text(attempt.error), CORE_SOURCE_LOCATION);
         case lock_state::locked:
@@ -181,7 +207,10 @@ void write_pid(const std::string& _pid_file_name)
     auto& files = held().files;
 
     auto lock = lock_pid_file(files, _pid_file_name);
-    if (!lock.opened || !lock.writable) throw exception("Error opening pid-file!", CORE_SOURCE_LOCATION);
+    if (!lock.opened || !lock.writable)
+        throw exception("Error opening pid-file! " + _pid_file_name + ": " +
+                            system_error_text(open_error(_pid_file_name)),
+                        CORE_SOURCE_LOCATION);
 
     // Truncated only now, under the lock: a caller refused above never
     // changes the file. An interruption between the two steps leaves an empty
