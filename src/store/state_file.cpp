@@ -148,8 +148,9 @@ bool load(const std::string& _path, const kind& _kind, const std::function<void(
     // believed. A read error is no fault of the content: it is reported as
     // any failure of the disk is, and the file is not called corrupt.
     const auto size = file.tellg();
+    if (size < 0 || !file.seekg(0)) throw libs::core::exception("Cannot read " + _path, CORE_SOURCE_LOCATION);
     std::string content(static_cast<std::size_t>(size), '\0');
-    if (size < 0 || !file.seekg(0) || !file.read(content.data(), size))
+    if (!file.read(content.data(), size))
         throw libs::core::exception("Cannot read " + _path, CORE_SOURCE_LOCATION);
     try {
         read_content(std::move(content), _kind, _read_body, _read_archive);
