@@ -102,8 +102,11 @@ read_ledger::look read_ledger::look_for_late_rows(libs::core::timestamp _newest_
          check_row % horizon)
             .str());
     marks->next();
-    const bool first_look = marks->get_is_null("checked");
-    long long checked = number(*marks, "checked");
+    // The mark in the table moves on lazily (see below); this daemon's own
+    // is ahead of it, another daemon's may be too.
+    const bool first_look = marks->get_is_null("checked") && !m_checked;
+    const long long saved = number(*marks, "checked");
+    long long checked = std::max(saved, m_checked.value_or(0));
     const long long top = number(*marks, "top");
     // Ids that went back: positions_raw was emptied or recreated since, and
     // every row it holds now is new to the look.
@@ -147,18 +150,21 @@ read_ledger::look read_ledger::look_for_late_rows(libs::core::timestamp _newest_
              late % range.until % range.late_rows)
                 .str();
     }
-    if (first_look)
+    // The mark is saved when late rows were found with it, and otherwise
+    // once per interval: a daemon that starts from an older mark looks at
+    // more rows once, and counts nothing twice, as the ledger knows what was
+    // reported.
+    const auto now = std::chrono::steady_clock::now();
+    m_pending_checked = top;
+    m_pending_mark_saved = false;
+    if (top != saved && (result.found.rows > 0 || now >= m_next_mark_save || marks->get_is_null("checked"))) {
         result.statements +=
             (boost::format("INSERT INTO trackmend_late_check (id, checked_raw_id) VALUES (%1%, "
-                           "%2%) ON DUPLICATE KEY UPDATE checked_raw_id = GREATEST(checked_raw_id, "
-                           "VALUES(checked_raw_id));") %
+                           "%2%) ON DUPLICATE KEY UPDATE checked_raw_id = %2%;") %
              check_row % top)
                 .str();
-    else if (top != number(*marks, "checked"))
-        result.statements +=
-            (boost::format("UPDATE trackmend_late_check SET checked_raw_id = %1% WHERE id = %2%;") % top %
-             check_row)
-                .str();
+        m_pending_mark_saved = true;
+    }
     if (expired) result.statements += "DELETE FROM trackmend_read_ledger WHERE until_ts < " + horizon + ";";
     if (!result.statements.empty()) result.statements.pop_back();
     return result;
@@ -194,7 +200,12 @@ std::string read_ledger::processed_statements(const ledger_range& _range) const
         .str();
 }
 
-void read_ledger::looked() { m_sweep_before = m_pending_sweep_before; }
+void read_ledger::looked()
+{
+    m_sweep_before = m_pending_sweep_before;
+    m_checked = m_pending_checked;
+    if (m_pending_mark_saved) m_next_mark_save = std::chrono::steady_clock::now() + mark_save_interval;
+}
 
 std::vector<read_ledger::range_count> read_ledger::recount(const std::vector<std::string>& _untils) const
 {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ public:
     // look, whatever their size): about 0.4 s of the server's time a minute.
     static constexpr long long sweep_rows_per_look = 1'000'000;
     static constexpr std::chrono::seconds sweep_interval{60};
+    // How often the id mark of the looks is saved when nothing was found.
+    static constexpr std::chrono::seconds mark_save_interval{60};
 
     explicit read_ledger(mariadb::connection& _connection);
 
@@ -89,6 +92,11 @@ private:
                                         libs::core::timestamp _horizon_start);
 
     mariadb::connection& m_connection;
+    // The highest raw id looked at, here and as last saved, and when it is
+    // saved next.
+    std::optional<long long> m_checked, m_pending_checked;
+    bool m_pending_mark_saved = false;
+    std::chrono::steady_clock::time_point m_next_mark_save{};
     std::chrono::steady_clock::time_point m_next_sweep{};
     boost::optional<libs::core::timestamp> m_sweep_before;
     boost::optional<libs::core::timestamp> m_pending_sweep_before;

@@ -630,14 +630,17 @@ TEST_F(daemon_test, a_caught_up_daemon_sends_a_handful_of_statements_per_tick)
     const long long own = live_for(5s) + 2;
     const long long live = (questions() - before - own) / 5;
     EXPECT_EQ(stop(d), 0);
-    // Measured: 4 and 13 (the server's time, the newest written time, the
-    // productive window, the row count, BEGIN, the insert, COMMIT, four
-    // doubling windows up to the present, the late-arrival count), plus the
-    // writer lease's fence per piece and its renewal every third of the lease;
-    // a slow build (sanitizers) sees a tick more or less per interval. What
-    // must never come back is a hundred window queries per tick.
+    // Measured: 6 and 21 to 25 (the server's time, the outliers, the newest
+    // written time, the productive window, the row count, the read ledger's
+    // record of the window (BEGIN and the fence, its three statements,
+    // COMMIT), BEGIN, the insert, COMMIT, four doubling windows up to the
+    // present, the look for late rows (the id mark and the new rows)), plus
+    // the writer lease's fence per piece and its renewal every third of the
+    // lease; a slow build (sanitizers) sees a tick more or less per
+    // interval. What must never come back is a hundred window queries per
+    // tick.
     EXPECT_LE(quiet, 8) << log(d);
-    EXPECT_LE(live, 22) << log(d);
+    EXPECT_LE(live, 28) << log(d);
 }
 
 }  // namespace
