@@ -183,3 +183,45 @@ TEST(ConfigTest, HostsListReplacesHostAndPort)
               "Config file is invalid: 'dw.hosts' must name at least one node\n"
               "Can not find field <bool>: system.debug");
 }
+
+TEST(ConfigTest, PasswordFileTlsPathsAndUnknownKeys)
+{
+    const trackmend_test::temporary_directory dir("config_test");
+    trackmend_test::write_file(dir / "password", "from file\nsecond line ignored\n");
+    const std::string file_key = R"("password_file": ")" + (dir / "password").string() + R"(")";
+    const auto from_file = read(with(R"("password": "secret")", file_key));
+    EXPECT_EQ(from_file.dw.password, "from file");
+    EXPECT_EQ(from_file.dw.password_file, (dir / "password").string());
+    EXPECT_EQ(error_of(with(R"("password": "secret")", R"("password": "secret", )" + file_key)),
+              "Config file is invalid: give 'dw.password' or 'dw.password_file', not both");
+    EXPECT_NE(error_of(with(R"("password": "secret")", R"("password_file": "/nonexistent/pw")"))
+                  .find("'dw.password_file' cannot be read: /nonexistent/pw: No such file or directory"),
+              std::string::npos);
+
+    const auto tls = read(with(R"("port": 3306,)", R"("port": 3306, "tls": {"ca_file": "/etc/ca.pem"},)"));
+    ASSERT_TRUE(tls.dw.tls);
+    EXPECT_EQ(tls.dw.tls->ca_file, "/etc/ca.pem");
+    EXPECT_TRUE(tls.dw.tls->verify_server_certificate) << "verification is on unless set false";
+    EXPECT_FALSE(read(complete).dw.tls);
+    EXPECT_EQ(
+        error_of(with(R"("port": 3306,)",
+                      R"("port": 3306, "tls": {"cert_file": "/c.pem", "verify_server_certificate": 1},)")),
+        "Config file is invalid: 'dw.tls.ca_file' is required: the certificate authority's PEM file\n"
+        "'dw.tls.cert_file' and 'dw.tls.key_file' go together: give both or neither\n"
+        "'dw.tls.verify_server_certificate' must be true or false");
+
+    EXPECT_EQ(error_of(with({{"\"/var/lib/trackmend\"", "\"state\""},
+                             {"\"/run/trackmend/trackmend.pid\"", "\"t.pid\""}})),
+              "Config file is invalid: 'system.persistent_data_dir' must be an absolute path: state\n"
+              "'system.pidfile' must be an absolute path: t.pid");
+
+    const auto misspelt =
+        read(with(R"("insert_piece_size": 1000)", R"("insert_piece_size": 1000, "max_latenes_sec": 30)"));
+    EXPECT_EQ(misspelt.system.max_lateness_sec, 0);
+    EXPECT_EQ(
+        misspelt.warnings,
+        (std::vector<std::string>{
+            "unknown key 'unused' (did you mean 'dw'?): ignored",
+            "unknown key 'dw.comment' (did you mean 'dw.port'?): ignored",
+            "unknown key 'system.max_latenes_sec' (did you mean 'system.max_lateness_sec'?): ignored"}));
+}
