@@ -218,10 +218,10 @@ TEST(ConfigTest, PasswordFileTlsPathsAndUnknownKeys)
     const auto misspelt =
         read(with(R"("insert_piece_size": 1000)", R"("insert_piece_size": 1000, "max_latenes_sec": 30)"));
     EXPECT_EQ(misspelt.system.max_lateness_sec, 0);
-    EXPECT_EQ(
-        misspelt.warnings,
-        (std::vector<std::string>{
-            "unknown key 'unused' (did you mean 'dw'?): ignored",
-            "unknown key 'dw.comment' (did you mean 'dw.port'?): ignored",
-            "unknown key 'system.max_latenes_sec' (did you mean 'system.max_lateness_sec'?): ignored"}));
+    EXPECT_EQ(misspelt.warnings,
+              (std::vector<std::string>{
+                  "unknown key 'dw.comment' (did you mean 'dw.host'?): ignored",
+                  "unknown key 'system.max_latenes_sec' (did you mean 'system.max_lateness_sec'?): ignored",
+                  "unknown key 'unused' (did you mean 'system'?): ignored"}))
+        << "keys in ascending order within each object, each object's inner objects at their key";
 }
