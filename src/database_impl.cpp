@@ -67,8 +67,7 @@ database_impl::database_impl(const node_addresses& _nodes, const std::string& _u
     if (_nodes.empty()) throw libs::core::exception("No database node to connect to", CORE_SOURCE_LOCATION);
 
     // The logger outlives the store and with it the connection.
-    m_connection =
-        mariadb::connection::create(node_accounts(_nodes, _user_name, _password, _schema, _tls));
+    m_connection = mariadb::connection::create(node_accounts(_nodes, _user_name, _password, _schema, _tls));
     m_connection->set_session_setup([&logger = m_logger](mariadb::connection& _connection) {
         const bool galera = prepare_session(_connection);
         const auto& account = *_connection.account();

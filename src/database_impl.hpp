@@ -60,8 +60,9 @@ public:
 
     // Returns only once connected to one of _nodes (tried in order; not
     // empty): a failed attempt is logged (see retry_until_signalled, which
-    // also throws at once what no wait mends) and repeated after 5 seconds, until a termination signal has arrived; then the next failed
-    // attempt throws "Interrupted". Throws at once when _insert_piece_size is
+    // also throws at once what no wait mends) and repeated after 5 seconds,
+    // until a termination signal has arrived; then the next failed attempt
+    // throws "Interrupted". Throws at once when _insert_piece_size is
     // below 1. _signals and _logger must outlive the store. _lease_duration
     // bounds the take-over by another daemon after this one died. With _tls
     // every connection is encrypted and verifies the server.
