@@ -76,7 +76,8 @@ public:
     // order, the newest second included: for recomputing written time.
     virtual positions_vector get_raw_range(timestamp _after, timestamp _until) const = 0;
     // The ledger ranges that lie within (_after, _until], oldest first; with
-    // _late_only those with late rows not yet processed.
+    // _late_only those that end within it and have late rows not yet
+    // processed.
     virtual std::vector<ledger_range> get_ledger_ranges(timestamp _after, timestamp _until,
                                                         bool _late_only) const = 0;
     // Replaces the positions of (_after, _until] by _positions (all within

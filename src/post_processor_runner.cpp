@@ -38,6 +38,7 @@ post_processor_runner::post_processor_runner(database& _database, logger& _logge
       m_select_duration(_select_duration),
       m_default_select_duration(_select_duration),
       m_max_lateness(_max_lateness),
+      m_late_horizon(_late_horizon),
       m_feed(_database, _logger, {_max_lateness, _late_horizon, _repair_late_rows, _select_duration})
 {
     // The window arithmetic relies on it: a jump over a gap must still reach
@@ -94,6 +95,7 @@ bool post_processor_runner::start_before_first_raw_position()
     }
     // The window's lower bound is exclusive.
     *m_last_inserted_positon_ts -= first_window_lead;
+    m_from_first_raw_position = true;
     return true;
 }
 
@@ -201,9 +203,12 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     // a look-back before `last` are not part of it. A row that appears in
     // that range later arrived late.
     const auto& read_times = window->read_times;
-    const read_range read{last, new_last,
-                          std::upper_bound(read_times.begin(), read_times.end(), new_last) -
-                              std::upper_bound(read_times.begin(), read_times.end(), last)};
+    read_range read{last, new_last,
+                    std::upper_bound(read_times.begin(), read_times.end(), new_last) -
+                        std::upper_bound(read_times.begin(), read_times.end(), last)};
+    // The first piece after the windows started before the oldest raw row:
+    // rows that arrive before it later are late as well.
+    if (std::exchange(m_from_first_raw_position, false)) read.read_before_from = last - m_late_horizon;
     if (more && m_reader) start_read_ahead(new_last, m_select_duration, m_saved_contexts.at(new_last));
     m_database.write_positions(processed_positions, read);
     if (m_observer) m_observer->piece_moved({raw_rows, processed_positions.size(), new_last});

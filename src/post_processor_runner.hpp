@@ -155,6 +155,10 @@ private:
     std::chrono::seconds m_select_duration;
     const std::chrono::seconds m_default_select_duration;
     const std::chrono::seconds m_max_lateness;
+    const std::chrono::seconds m_late_horizon;
+    // Whether the windows start before the oldest raw row, positions being
+    // empty, until the first piece is written.
+    bool m_from_first_raw_position = false;
     feed_monitor m_feed;
     // What runner.bin holds since this runner last wrote or read it, so that
     // the file is read only after a start or a failed save; empty when unknown.

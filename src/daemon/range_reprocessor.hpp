@@ -35,13 +35,17 @@ public:
     // database::replace_positions).
     range_reprocessor(database& _database, std::chrono::seconds _piece, bool _as_writer);
 
-    // Replaces (_after, _until] piece by piece, oldest first, each piece
-    // ending where a ledger range ends once it is _piece long. The raw rows
+    // Replaces (_after, _until] piece by piece, oldest first: pieces _piece
+    // long, or longer where they hold no raw row, never ending inside a
+    // ledger range. The raw rows
     // must reach at least the look-back past _until, as they do up to the
     // newest written time minus it.
     summary reprocess(timestamp _after, timestamp _until);
 
 private:
+    // Recomputes and replaces one piece.
+    void replace(timestamp _after, timestamp _until, summary& _summary);
+
     database& m_database;
     std::chrono::milliseconds m_piece;
     bool m_as_writer;

@@ -45,7 +45,8 @@ int run_reprocess_command(const config& _config, const libs::core::logger& _logg
     const node_addresses nodes =
         _config.dw.hosts.empty() ? node_addresses{{_config.dw.host, _config.dw.port}} : _config.dw.hosts;
     database_impl store(nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
-                        _config.system.insert_piece_size, _config.system.persistent_data_dir);
+                        _config.system.insert_piece_size, _config.system.persistent_data_dir,
+                        database_impl::default_lease_duration, _config.dw.tls);
     const auto newest = store.get_last_position_timestamp();
     const auto until = newest ? std::min(_to, *newest - resume_look_back) : _from;
     const auto after = _from - std::chrono::milliseconds(1);

@@ -84,7 +84,13 @@ std::string read_ledger::record_statements(const read_range& _range) const
            ";UPDATE trackmend_read_ledger SET raw_rows = LEAST(raw_rows + late_rows, " +
            raw_rows_between("trackmend_read_ledger.after_ts", after) +
            "), late_rows = 0, until_ts = " + after + " WHERE until_ts > " + after + " AND after_ts < " +
-           after + ";INSERT INTO trackmend_read_ledger (until_ts, after_ts, raw_rows) VALUES (" +
+           after +
+           (_range.read_before_from
+                ? ";INSERT INTO trackmend_read_ledger (until_ts, after_ts, raw_rows) VALUES (" + after +
+                      ", " + sql_time(*_range.read_before_from) +
+                      ", 0) ON DUPLICATE KEY UPDATE until_ts = until_ts"
+                : std::string()) +
+           ";INSERT INTO trackmend_read_ledger (until_ts, after_ts, raw_rows) VALUES (" +
            sql_time(_range.until) + ", " + after + ", " + std::to_string(_range.rows) + ")";
 }
 
@@ -179,8 +185,8 @@ std::vector<ledger_range> read_ledger::ranges_within(libs::core::timestamp _afte
         " AS CHAR) AS until_ms, CAST(raw_rows AS CHAR) AS raw_rows, CAST(late_rows AS CHAR) AS late_rows "
         "FROM "
         "trackmend_read_ledger WHERE until_ts <= " +
-        sql_time(_until) + " AND until_ts > " + sql_time(_after) + " AND after_ts >= " + sql_time(_after) +
-        (_late_only ? " AND late_rows > 0" : "") + " ORDER BY until_ts");
+        sql_time(_until) + " AND until_ts > " + sql_time(_after) +
+        (_late_only ? " AND late_rows > 0" : " AND after_ts >= " + sql_time(_after)) + " ORDER BY until_ts");
     std::vector<ledger_range> ranges;
     while (rows->next())
         ranges.push_back({libs::core::timestamp(std::chrono::milliseconds(number(*rows, "after_ms"))),

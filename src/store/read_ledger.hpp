@@ -55,7 +55,7 @@ public:
     std::string record_statements(const read_range& _range) const;
 
     // The ranges within (_after, _until], oldest first; with _late_only
-    // those with late rows not yet processed.
+    // those that end within it and have late rows not yet processed.
     std::vector<ledger_range> ranges_within(libs::core::timestamp _after, libs::core::timestamp _until,
                                             bool _late_only) const;
     // The statements that count _range.read_rows raw rows of _range as

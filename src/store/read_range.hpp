@@ -4,6 +4,8 @@
 
 #include <boost/optional.hpp>
 
+#include <optional>
+
 namespace zav {
 
 // The raw rows that one written piece read: those of (after, until],
@@ -12,6 +14,10 @@ struct read_range
 {
     libs::core::timestamp after, until;
     long long rows = 0;
+    // Set for the first piece written into an empty positions: the time
+    // from here to `after`, where no raw row was, counts as read too, so
+    // that rows that arrive there later are found late.
+    std::optional<libs::core::timestamp> read_before_from;
 };
 
 // One range of the read ledger: the raw rows read when it was written, and

@@ -319,10 +319,12 @@ TEST_F(daemon_test, late_rows_at_any_lateness_are_reported_once_across_restarts_
     // written minute.
     late(150, 20);
     late(20, 280);
-    ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 170; }, 30s)) << log(d);
+    // Older than the oldest row the daemon had seen.
+    m_harness->insert_raw_lines({"7\tLATE\t\\N\t2024-04-30 23:59:59.000\t1\t1\t0\ta\tp\t0\tUWB"});
+    ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 171; }, 30s)) << log(d);
     std::this_thread::sleep_for(4s);
     EXPECT_EQ(stop(d), 0);
-    EXPECT_EQ(late_rows_reported(log(d)), 170) << log(d);
+    EXPECT_EQ(late_rows_reported(log(d)), 171) << log(d);
 
     // Arrived while no daemon ran.
     late(40, 100);
@@ -371,22 +373,30 @@ TEST_F(daemon_test, late_rows_are_repaired_or_reprocessed_into_what_batch_mode_g
             late.push_back(std::string("8\tLATE\t\\N\t") + ts + "\t" + std::to_string(1000 + step * 7) +
                            "\t" + std::to_string(500 - step * 3) + "\t0\ta\tp\t0\tUWB");
         }
+        // And a tag heard only by that gateway, before the oldest row the
+        // daemon had seen.
+        for (int step = 0; step < 50; ++step) {
+            char ts[40];
+            std::snprintf(ts, sizeof ts, "2024-04-30 23:59:%02d.%03d", 45 + step / 5, step % 5 * 200);
+            late.push_back(std::string("9\tEARLY\t\\N\t") + ts + "\t" + std::to_string(step * 11) +
+                           "\t7\t0\ta\tp\t0\tUWB");
+        }
         late.push_back(field(recording[300], 0) + "\t" + field(recording[300], 1) +
                        "\t\\N\t2024-05-01 00:02:00.111\t" + field(recording[300], 4) + "\t" +
                        field(recording[300], 5) + "\t0\ta\tp\t0\tUWB");
         m_harness->insert_raw_lines(late);
-        ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 101; }, 30s)) << log(d);
+        ASSERT_TRUE(eventually([&] { return late_rows_reported(log(d)) >= 151; }, 30s)) << log(d);
         if (repair) {
             ASSERT_TRUE(eventually([&] { return log(d).find("Repaired") != std::string::npos; }, 30s))
                 << log(d);
         } else {
             std::string output;
             EXPECT_EQ(run_command(std::string(TRACKMEND_BINARY) + " -c " + config.string() +
-                                      " --reprocess '2024-05-01 00:00:00' '2024-05-01 01:00:00'",
+                                      " --reprocess '2024-04-30 00:00:00' '2024-05-01 01:00:00'",
                                   &output),
                       0)
                 << output;
-            EXPECT_NE(output.find("reprocessed 2024-05-01 00:00:00.000 to "), std::string::npos) << output;
+            EXPECT_NE(output.find("reprocessed 2024-04-30 00:00:00.000 to "), std::string::npos) << output;
         }
         std::this_thread::sleep_for(3s);
         const auto all_raw = batch_rows(m_harness->batch_input(m_harness->raw_lines()));
@@ -399,13 +409,13 @@ TEST_F(daemon_test, late_rows_are_repaired_or_reprocessed_into_what_batch_mode_g
         const auto before = row_texts(written_rows());
         std::string output;
         EXPECT_EQ(run_command(std::string(TRACKMEND_BINARY) + " -c " + config.string() +
-                                  " --reprocess '2024-05-01 00:00:00' '2024-05-01 01:00:00'",
+                                  " --reprocess '2024-04-30 00:00:00' '2024-05-01 01:00:00'",
                               &output),
                   0)
             << output;
         EXPECT_EQ(row_texts(written_rows()), before) << output;
         EXPECT_EQ(stop(d), 0);
-        EXPECT_EQ(late_rows_reported(log(d)), 101) << log(d);
+        EXPECT_EQ(late_rows_reported(log(d)), 151) << log(d);
     }
 }
 
