@@ -39,14 +39,16 @@ server_pid=$(cat "$work/db/mysqld.pid")
 cpu_s() { awk '{ printf "%.2f", ($14 + $15) / 100 }' "/proc/$1/stat"; }
 status() { sql -e "SHOW GLOBAL STATUS WHERE Variable_name IN ('Questions', 'Com_select', 'Com_insert', 'Com_update', 'Com_delete', 'Com_begin', 'Com_commit')" | awk '{ printf "%s=%s ", $1, $2 }'; }
 
+# feed SECONDS: the feed for that long; it ends by itself.
 feed() {
-  /usr/bin/python3 -u - <<'PY' | mariadb --protocol=TCP -h 127.0.0.1 -P "$port" -u trackmend trackmend_test
+  /usr/bin/python3 -u - "$1" <<'PY' | mariadb --protocol=TCP -h 127.0.0.1 -P "$port" -u trackmend trackmend_test >/dev/null 2>&1
 import random, sys, time
+end = time.monotonic() + float(sys.argv[1])
 head = ("INSERT INTO positions_raw (trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, "
         "project_uid, inactive, type) VALUES ")
 next_at = time.monotonic()
 k = 0
-while True:
+while time.monotonic() < end:
     base = (k % 2) * 1000
     rows = ",".join(f"({t}, 'T{t}', NULL, UTC_TIMESTAMP(3), {random.randrange(10000)}, {random.randrange(10000)}, 0, 'a', 'p', 0, 'UWB')"
                     for t in range(base, base + 1000))
@@ -58,7 +60,7 @@ PY
 }
 
 for build in "${builds[@]}"; do
-  sql -e "TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions; DELETE FROM trackmend_writer_lease" 2>/dev/null
+  sql -e "TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions; DELETE FROM trackmend_writer_lease"
   sql -e "TRUNCATE TABLE trackmend_read_ledger; TRUNCATE TABLE trackmend_late_check" 2>/dev/null || true
   rm -rf "$work/state"; mkdir -p "$work/state"
   cat >"$work/config.json" <<EOC
@@ -66,7 +68,7 @@ for build in "${builds[@]}"; do
  "system": {"persistent_data_dir": "$work/state", "pidfile": "$work/trackmend.pid", "debug": false,
             "timer_period_sec": 1, "select_duration_sec": 60, "insert_piece_size": 1000}}
 EOC
-  feed & feed_pid=$!
+  feed $((warmup + seconds + 4)) & feed_pid=$!
   sleep 2
   ZAV_LAUNCHED_BY_SYSTEMD=1 "$build/src/trackmend" -c "$work/config.json" >"$work/daemon.log" 2>&1 &
   daemon_pid=$!
@@ -76,7 +78,7 @@ EOC
   after=$(status); server_after=$(cpu_s "$server_pid"); daemon_after=$(cpu_s "$daemon_pid")
   rows=$(sql -e "SELECT count(*) FROM positions_raw")
   kill -TERM "$daemon_pid"; wait "$daemon_pid" || true; daemon_pid=
-  kill "$feed_pid" 2>/dev/null || true; wait "$feed_pid" 2>/dev/null || true; feed_pid=
+  wait "$feed_pid" 2>/dev/null || true; feed_pid=
   /usr/bin/python3 - "$build" "$seconds" "$before" "$after" "$server_before" "$server_after" "$daemon_before" "$daemon_after" "$rows" <<'PY'
 import sys
 build, seconds = sys.argv[1], float(sys.argv[2])

@@ -7,6 +7,7 @@
 #include "batch/input_removal.hpp"
 #include "batch/piece_reader.hpp"
 #include "core/output_file.hpp"
+#include "pipeline/constants.hpp"
 #include "pipeline/stream_smoother.hpp"
 
 #include <sys/stat.h>
@@ -22,9 +23,7 @@ namespace zav {
 
 namespace {
 
-// Far enough ahead of every real position that a piece ending with it
-// processes all of them, while it is held back itself and never written.
-constexpr std::chrono::milliseconds flush_advance{1000000};
+using pipeline::flush_advance;
 
 // Refuses to run when both names reach the same regular file (the same path,
 // another path, a symbolic or a hard link): the output would replace the

@@ -1,6 +1,7 @@
 #include "daemon/range_reprocessor.hpp"
 
 #include "daemon/resume_without_context.hpp"
+#include "pipeline/constants.hpp"
 #include "positions_post_processor.hpp"
 
 #include <algorithm>
@@ -42,7 +43,17 @@ range_reprocessor::summary range_reprocessor::reprocess(timestamp _after, timest
 void range_reprocessor::replace(timestamp _after, timestamp _until, summary& _summary)
 {
     const auto raw = m_database.get_raw_range(_after - resume_look_back, _until + resume_look_back);
-    auto processed = positions_post_processor::process_positions({}, raw).processed_positions;
+    positions_vector processed;
+    if (!raw.empty()) {
+        // Every raw row that can change the piece has been read: the rows
+        // held back for later neighbours are flushed, as batch mode does at
+        // the end of its input; raw rows after a gap would release them
+        // just the same.
+        auto flushed = raw;
+        flushed.push_back(raw.back());
+        flushed.back().ts = flushed.back().ts + pipeline::flush_advance;
+        processed = positions_post_processor::process_positions({}, std::move(flushed)).processed_positions;
+    }
     std::erase_if(processed, [&](const position& _p) { return !(_after < _p.ts) || _until < _p.ts; });
 
     // What the ledger ranges within the piece have now read: every raw row

@@ -19,5 +19,9 @@ inline constexpr std::chrono::milliseconds shortest_gap{1001};
 inline constexpr std::chrono::milliseconds longest_gap{5000};
 inline constexpr std::chrono::seconds smallest_filled_gap{2};
 inline constexpr std::chrono::milliseconds interpolation_step{1000};
+// A position this far ahead of every real one flushes the held-back part:
+// a piece that ends with it processes all the others, while it is held back
+// itself and never written.
+inline constexpr std::chrono::milliseconds flush_advance{1000000};
 
 }  // namespace zav::pipeline

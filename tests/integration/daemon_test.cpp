@@ -374,10 +374,10 @@ TEST_F(daemon_test, late_rows_are_repaired_or_reprocessed_into_what_batch_mode_g
                            "\t" + std::to_string(500 - step * 3) + "\t0\ta\tp\t0\tUWB");
         }
         // And a tag heard only by that gateway, before the oldest row the
-        // daemon had seen.
+        // daemon had seen and 25 s before it, longer than the hold-back.
         for (int step = 0; step < 50; ++step) {
             char ts[40];
-            std::snprintf(ts, sizeof ts, "2024-04-30 23:59:%02d.%03d", 45 + step / 5, step % 5 * 200);
+            std::snprintf(ts, sizeof ts, "2024-04-30 23:59:%02d.%03d", 25 + step / 5, step % 5 * 200);
             late.push_back(std::string("9\tEARLY\t\\N\t") + ts + "\t" + std::to_string(step * 11) +
                            "\t7\t0\ta\tp\t0\tUWB");
         }
