@@ -5,11 +5,11 @@
 
 #include "core/exception.hpp"
 #include "core/source_location.hpp"
-#include "daemon/backlog_reader_impl.hpp"
 #include "database_impl.hpp"
 #include "store/inconsistent_state_error.hpp"
 #include "store/node_accounts.hpp"
 #include "store/store_error.hpp"
+#include "store/window_reader_impl.hpp"
 
 namespace zav {
 
@@ -31,18 +31,16 @@ application::application(events_loop& _events_loop, events_loop::signals_handle&
     // Four pings per interval at the least, so that one late tick is no miss.
     if (watchdog_interval.count() > 0)
         intervals.watchdog = std::min(intervals.watchdog, watchdog_interval / 4);
-    m_backlog = std::make_unique<backlog_reader_impl>(
-        node_accounts(nodes, _config.dw.user, _config.dw.password, _config.dw.database, _config.dw.tls));
+    const auto accounts =
+        node_accounts(nodes, _config.dw.user, _config.dw.password, _config.dw.database, _config.dw.tls);
+    m_backlog = window_reader_impl::connect(accounts, _logger, false);
     m_reporter = std::make_unique<progress_reporter>(_logger, _notifier, m_backlog.get(), intervals);
 
     _notifier.status("connecting to the database");
     m_database = std::make_unique<database_impl>(
         nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
         _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration, _config.dw.tls);
-    // It never writes, so it never takes the writer lease.
-    m_window_reader = std::make_unique<database_impl>(
-        nodes, _config.dw.user, _config.dw.password, _config.dw.database, _signals, _logger,
-        _config.system.insert_piece_size, _config.system.persistent_data_dir, lease_duration, _config.dw.tls);
+    m_window_reader = window_reader_impl::connect(accounts, _logger, true);
     m_runner = std::make_unique<post_processor_runner>(
         *m_database, _logger, _signals, _config.system.persistent_data_dir,
         std::chrono::seconds(_config.system.select_duration_sec),

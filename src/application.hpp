@@ -6,11 +6,12 @@
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 #include "core/periodic_timer.hpp"
-#include "daemon/backlog_source.hpp"
 #include "daemon/progress_reporter.hpp"
 #include "daemon/service_notifier.hpp"
 #include "database.hpp"
 #include "post_processor_runner.hpp"
+#include "store/backlog_source.hpp"
+#include "store/window_reader.hpp"
 
 namespace zav {
 
@@ -53,7 +54,7 @@ private:
     std::unique_ptr<database> m_database;
     // Reads the windows on a connection of its own, so that the next window
     // is read while the last one is written.
-    std::unique_ptr<database> m_window_reader;
+    window_reader::ptr m_window_reader;
     std::unique_ptr<post_processor_runner> m_runner;
     logger& m_logger;
     // Stopped when the state files contradict the database.

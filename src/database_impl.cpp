@@ -30,10 +30,6 @@ namespace zav {
 
 namespace {
 
-// utf8mb4 rather than the 3-byte utf8: uids and areas may hold any Unicode
-// character, and a 4-byte one sent over a utf8 session is rejected by the
-// server, which would fail the write of its batch on every retry.
-constexpr const char* connection_charset = "utf8mb4";
 // How often a waiting daemon tries the writer lease: the take-over after the
 // holder stopped comes within this, after it died within the lease's
 // duration plus this.
@@ -68,13 +64,8 @@ database_impl::database_impl(const node_addresses& _nodes, const std::string& _u
 
     // The logger outlives the store and with it the connection.
     m_connection = mariadb::connection::create(node_accounts(_nodes, _user_name, _password, _schema, _tls));
-    m_connection->set_session_setup([&logger = m_logger](mariadb::connection& _connection) {
-        const bool galera = prepare_session(_connection);
-        const auto& account = *_connection.account();
-        logger.info("Connected to database node %1%%2%") %
-            node_address{account.host_name(), account.port()}.to_string() %
-            (galera ? " (Galera cluster node)" : "");
-    });
+    prepare_store_sessions(*m_connection, m_logger);
+    m_reader = std::make_unique<window_reader_impl>(*m_connection, m_logger);
     const std::string writer_id = load_or_create_writer_id(_persistent_data_dir);
     m_lease = std::make_unique<writer_lease>(*m_connection, writer_id, writer_lease::describe(writer_id),
                                              _lease_duration);
@@ -82,7 +73,7 @@ database_impl::database_impl(const node_addresses& _nodes, const std::string& _u
     m_ledger = std::make_unique<read_ledger>(*m_connection);
 
     retry_until_signalled(m_logger, _signals, CORE_SOURCE_LOCATION, [&] {
-        m_connection->set_charset(connection_charset);
+        m_connection->set_charset(store_charset);
         m_lease->create_table_if_missing();
         m_ledger->create_tables_if_missing();
     });
@@ -175,110 +166,14 @@ boost::optional<database_impl::timestamp> database_impl::get_next_raw_position_t
     });
 }
 
-std::string database_impl::raw_window_statement(bool _index_hint)
-{
-    // Past a window of a few minutes the planner estimates the ts range as
-    // too large and scans the whole table, although the window is a small
-    // slice of a table that only grows: the index is forced. Only the
-    // columns of a position travel: the row id and the type are of no use
-    // to the daemon, and every byte is converted twice on a busy server and
-    // once more here.
-    return std::string(R"(
-                SELECT
-                    trackable_id, trackable_uid, mac_address, ts, x, y, z, area_uid, project_uid, inactive
-                FROM
-                    positions_raw )") +
-           (_index_hint ? "FORCE INDEX (positions_raw_ts)" : "") + R"(
-                WHERE
-                        ts >= ? and ts < ?
-                    and type != 'HB'
-            )";
-}
-
-std::string database_impl::raw_window_query(timestamp _after, timestamp _until, bool _index_hint)
-{
-    std::string text = raw_window_statement(_index_hint);
-    for (const timestamp bound : {_after + one_millisecond, _until + one_millisecond})
-        text.replace(text.find('?'), 1, "'" + bound.to_iso_8601_string(true) + "'");
-    return text;
-}
-
-namespace {
-
-mariadb::date_time_fields date_time_fields(const database_impl::timestamp& _ts)
-{
-    const utc_fields f = to_utc_fields(_ts);
-    return {static_cast<unsigned>(f.year), f.month, f.day, f.hour, f.minute, f.second,
-            f.millisecond * 1000UL};
-}
-
-}  // namespace
-
-void database_impl::read_raw_window(timestamp _after, timestamp _until, positions_vector& _into) const
-{
-    m_window_bounds.clear();
-    m_window_bounds.add_date_time(date_time_fields(_after + one_millisecond));
-    m_window_bounds.add_date_time(date_time_fields(_until + one_millisecond));
-    // The rows are streamed, so their number is known only at the end;
-    // windows of a catch-up are alike, so the last one's is the guess.
-    _into.reserve(_into.size() + m_last_window_rows + m_last_window_rows / 8);
-    const std::size_t before = _into.size();
-    const auto read = [&] {
-        raw_position_reader reader(m_logger, _into);
-        m_last_window_rows =
-            m_connection->query_prepared(raw_window_statement(m_ts_index_hint), m_window_bounds,
-                                         [&reader](const mariadb::binary_row& _row) { reader.add(_row); });
-    };
-    try {
-        read();
-        return;
-    } catch (const mariadb::exception::base& e) {
-        // A table created without the project's index name: read on
-        // without the hint rather than fail every window.
-        if (!m_ts_index_hint || e.error_id() != ER_KEY_DOES_NOT_EXISTS) throw;
-        m_logger.warning(
-            "positions_raw has no index positions_raw_ts on ts: %1%; long windows may scan the "
-            "whole table") %
-            e.what();
-        m_ts_index_hint = false;
-    }
-    _into.resize(before);
-    read();
-}
-
 positions_vector database_impl::get_raw_positions(timestamp _from, std::chrono::seconds _duration) const
 {
-    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
-        const timestamp until = _from + std::chrono::milliseconds(_duration);
-        auto reused = m_raw_tail.take(_from, until);
-        // The rows read are appended to the reused ones, which all lie
-        // before them.
-        auto positions = std::move(reused.rows);
-        const auto reused_rows = static_cast<std::ptrdiff_t>(positions.size());
-        read_raw_window(reused.read_after, until, positions);
-        // The trim and the pipeline need time order, which the server gives
-        // only by chance (insertion order on a full scan). Rows mostly come
-        // in order, so the test alone is the usual cost.
-        const auto by_time = [](const position& _a, const position& _b) { return _a.ts < _b.ts; };
-        const auto read = positions.begin() + reused_rows;
-        if (!std::is_sorted(read, positions.end(), by_time)) std::stable_sort(read, positions.end(), by_time);
-        // The next window starts at the newest position written from this
-        // one, which lies before the held-back span and the trimmed second.
-        m_raw_tail.keep(_from, until, positions, pipeline::hold_back_span + std::chrono::seconds(2));
-        return trim_trailing_second(std::move(positions));
-    });
+    return m_reader->get_raw_positions(_from, _duration);
 }
 
 positions_vector database_impl::get_raw_range(timestamp _after, timestamp _until) const
 {
-    return with_located_errors(CORE_SOURCE_LOCATION, [&] {
-        positions_vector positions;
-        read_raw_window(_after, _until, positions);
-        const auto by_time = [](const position& _a, const position& _b) { return _a.ts < _b.ts; };
-        if (!std::is_sorted(positions.begin(), positions.end(), by_time))
-            std::stable_sort(positions.begin(), positions.end(), by_time);
-        return positions;
-    });
+    return m_reader->get_raw_range(_after, _until);
 }
 
 std::vector<ledger_range> database_impl::get_ledger_ranges(timestamp _after, timestamp _until,

@@ -7,8 +7,8 @@
 
 #include "store/node_address.hpp"
 #include "store/pending_insert_file.hpp"
-#include "store/raw_window_tail.hpp"
 #include "store/read_ledger.hpp"
+#include "store/window_reader_impl.hpp"
 #include "store/writer_lease.hpp"
 
 #include "mariadb++/bulk_rows.hpp"
@@ -44,10 +44,10 @@ namespace zav {
 // called at the start of every run, waits until this daemon holds it, and
 // each piece's transaction also checks the lease (the fence).
 //
-// Every database failure is thrown as zav::libs::core::exception located at
-// the store operation that caught it. Not thread-safe: one thread at a time
-// (the daemon reads windows through a second store, on a connection of its
-// own, on another thread).
+// Every database failure is thrown as store_error located at the store
+// operation that caught it. Not thread-safe: one thread at a time (the
+// daemon reads windows ahead through a window_reader_impl, on a connection
+// of its own, on another thread).
 class database_impl : public database
 {
 public:
@@ -104,14 +104,6 @@ public:
     timestamp get_server_time() const override;
     raw_outliers find_raw_outliers(timestamp _future_after) const override;
 
-    // The window SELECT of the raw rows of (_after, _until], through the ts
-    // index when _index_hint is set, with its bounds written in (for
-    // EXPLAIN). The store runs it as raw_window_statement.
-    static std::string raw_window_query(timestamp _after, timestamp _until, bool _index_hint);
-    // The same SELECT as a prepared statement: the bounds are its two
-    // DATETIME parameters, ts >= ? and ts < ?.
-    static std::string raw_window_statement(bool _index_hint);
-
 private:
     long long count_positions_from(timestamp _from) const;
     // How many leading rows of _write are in positions.
@@ -127,9 +119,6 @@ private:
     void insert_pieces(const positions_vector& _positions, std::size_t _begin,
                        std::future<void>* _before_first_commit = nullptr);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
-    // Appends the raw rows of (_after, _until] to _into in the server's
-    // order, through the binary protocol.
-    void read_raw_window(timestamp _after, timestamp _until, positions_vector& _into) const;
     // Takes or renews the writer lease. While another daemon holds it: waits
     // (polling, until a termination signal: "Interrupted") when _wait is
     // true, throws otherwise. Database failures are thrown.
@@ -150,6 +139,8 @@ private:
     const logger& m_logger;
     std::unique_ptr<writer_lease> m_lease;
     std::unique_ptr<read_ledger> m_ledger;
+    // The windows are read through it, on the store's connection.
+    std::unique_ptr<window_reader_impl> m_reader;
     // Whether the lease was held at the last try, so that a change is logged
     // once.
     bool m_lease_held = false;
@@ -161,15 +152,6 @@ private:
     // Whether the server executes bulk inserts; unknown until the first write.
     boost::optional<bool> m_bulk;
     mariadb::bulk_rows m_bulk_rows;
-    // The newest rows of the last window, which the next one reads again.
-    mutable raw_window_tail m_raw_tail;
-    // The two bounds of the window SELECT, refilled for every window.
-    mutable mariadb::bulk_rows m_window_bounds{
-        {mariadb::bulk_rows::kind::date_time, mariadb::bulk_rows::kind::date_time}};
-    // Rows the last window SELECT returned.
-    mutable std::size_t m_last_window_rows = 0;
-    // Cleared for good when positions_raw lacks the index of sql/schema.sql.
-    mutable bool m_ts_index_hint = true;
 };
 
 }  // namespace zav

@@ -220,7 +220,8 @@ post_processor_runner::window_rows post_processor_runner::read_window(
     const positions_post_processor::additional_data* _context) const
 {
     window_rows window;
-    window.raw = (m_reader ? *m_reader : m_database).get_raw_positions(_from, _duration);
+    window.raw = m_reader ? m_reader->get_raw_positions(_from, _duration)
+                          : m_database.get_raw_positions(_from, _duration);
     // In time order (the store's contract), for the late-arrival count.
     window.read_times.reserve(window.raw.size());
     for (const auto& p : window.raw) window.read_times.push_back(p.ts);

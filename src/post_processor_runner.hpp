@@ -16,6 +16,7 @@
 #include "daemon/piece_observer.hpp"
 #include "database.hpp"
 #include "positions_post_processor.hpp"
+#include "store/window_reader.hpp"
 
 namespace zav {
 
@@ -71,14 +72,14 @@ public:
 
     // Told after each written piece; null for none. Must outlive the runner.
     void set_observer(piece_observer* _observer) { m_observer = _observer; }
-    // Windows are read through _reader, a store on a connection of its own,
+    // Windows are read through _reader, on a connection of its own,
     // and while a piece is written the next window is read and processed on
     // a second thread; null: the store of the constructor reads them, after
     // each write. Nothing durable happens on that thread: the next piece's
     // context is saved only after the write has returned, and a read ahead
     // that failed or no longer fits is dropped and the window read again.
     // Must outlive the runner; the runner uses it from one thread at a time.
-    void set_window_reader(const database* _reader) { m_reader = _reader; }
+    void set_window_reader(window_reader* _reader) { m_reader = _reader; }
 
 private:
     using additional_data_map = std::map<timestamp, positions_post_processor::additional_data>;
@@ -170,7 +171,7 @@ private:
     // that windows growing from one point report it once.
     boost::optional<timestamp> m_rebuild_reported_for;
     piece_observer* m_observer = nullptr;
-    const database* m_reader = nullptr;
+    window_reader* m_reader = nullptr;
     // The window being read ahead while the last piece is written.
     boost::optional<read_ahead> m_read_ahead;
 };

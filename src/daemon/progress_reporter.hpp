@@ -8,9 +8,9 @@
 
 #include "core/logger.hpp"
 #include "core/timestamp.hpp"
-#include "daemon/backlog_source.hpp"
 #include "daemon/piece_observer.hpp"
 #include "daemon/service_notifier.hpp"
+#include "store/backlog_source.hpp"
 #include "store/failure_series.hpp"
 #include "store/store_error.hpp"
 

@@ -1,5 +1,7 @@
 #include "store/galera_session.hpp"
 
+#include "store/node_address.hpp"
+
 #include <stdexcept>
 
 namespace zav {
@@ -25,6 +27,17 @@ bool prepare_session(mariadb::connection& _connection)
                                  " is not ready (not part of the primary component)");
     _connection.execute("SET SESSION wsrep_sync_wait = 1");
     return true;
+}
+
+void prepare_store_sessions(mariadb::connection& _connection, const libs::core::logger& _logger)
+{
+    _connection.set_session_setup([&_logger](mariadb::connection& _session) {
+        const bool galera = prepare_session(_session);
+        const auto& account = *_session.account();
+        _logger.info("Connected to database node %1%%2%") %
+            node_address{account.host_name(), account.port()}.to_string() %
+            (galera ? " (Galera cluster node)" : "");
+    });
 }
 
 }  // namespace zav

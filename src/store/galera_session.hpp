@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/logger.hpp"
+
 #include "mariadb++/connection.hpp"
 
 namespace zav {
@@ -12,5 +14,15 @@ namespace zav {
 // primary component), so that the connection moves on to the next node.
 // Elsewhere it changes nothing. Returns whether the server is a Galera node.
 bool prepare_session(mariadb::connection& _connection);
+
+// utf8mb4 rather than the 3-byte utf8: uids and areas may hold any Unicode
+// character, and a 4-byte one sent over a utf8 session is rejected by the
+// server, which would fail the write of its batch on every retry.
+inline constexpr const char* store_charset = "utf8mb4";
+
+// Makes every new session of _connection a store session: prepared as
+// above and logged ("Connected to database node ..."). _logger must outlive
+// the connection.
+void prepare_store_sessions(mariadb::connection& _connection, const libs::core::logger& _logger);
 
 }  // namespace zav

@@ -233,7 +233,7 @@ TEST_F(DatabaseImplTest, WindowSelectReadsTheTsIndexAtEveryLengthOrWarnsWithoutI
     // A window over the whole table is where the planner prefers a full scan.
     for (int seconds : {10, 600, 100000}) {
         const auto from = zav::timestamp(ms(noon));
-        auto plan = m_sql->query("EXPLAIN " + zav::database_impl::raw_window_query(
+        auto plan = m_sql->query("EXPLAIN " + zav::window_reader_impl::raw_window_query(
                                                   from, from + std::chrono::seconds(seconds), true));
         ASSERT_TRUE(plan->next());
         EXPECT_EQ(plan->get_string("key"), "positions_raw_ts") << seconds << " s";
