@@ -41,7 +41,8 @@ std::string encode(timestamp _key, const positions_post_processor::additional_da
     return record;
 }
 
-libs::core::prepared_file prepare_save(const std::string& _path, const records& _records)
+libs::core::prepared_file prepare_save(const std::string& _path, const records& _records,
+                                       libs::core::file_system& _fs)
 {
     std::size_t size = 0;
     for (const auto& [key, record] : _records) size += record.size();
@@ -51,16 +52,19 @@ libs::core::prepared_file prepare_save(const std::string& _path, const records& 
     binary_records::append_u32(content, static_cast<std::uint32_t>(_records.size()));
     for (const auto& [key, record] : _records) content += record;
     state_file::finish(content);
-    return libs::core::prepared_file(_path, content);
+    return libs::core::prepared_file(_path, content, _fs);
 }
 
-void save(const std::string& _path, const records& _records) { prepare_save(_path, _records).commit(); }
+void save(const std::string& _path, const records& _records, libs::core::file_system& _fs)
+{
+    prepare_save(_path, _records, _fs).commit();
+}
 
-void save(const std::string& _path, const contexts& _contexts)
+void save(const std::string& _path, const contexts& _contexts, libs::core::file_system& _fs)
 {
     records encoded;
     for (const auto& [key, context] : _contexts) encoded.emplace(key, encode(key, context));
-    save(_path, encoded);
+    save(_path, encoded, _fs);
 }
 
 boost::optional<contexts> load(const std::string& _path)

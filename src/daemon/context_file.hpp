@@ -17,17 +17,20 @@ namespace zav::context_file {
 using contexts = std::map<timestamp, positions_post_processor::additional_data>;
 
 // Replaces the file at _path atomically (temporary file, fsync, rename,
-// directory fsync) with the binary record of _contexts. Throws when the
-// file cannot be written; the old file then stays.
-void save(const std::string& _path, const contexts& _contexts);
+// directory fsync) with the binary record of _contexts, through _fs. Throws
+// when the file cannot be written; the old file then stays.
+void save(const std::string& _path, const contexts& _contexts,
+          libs::core::file_system& _fs = libs::core::file_system::posix());
 
 // The same file from the records of its contexts (see encode), in key
 // order: a context saved again unchanged is not encoded again.
 using records = std::map<timestamp, std::string>;
-void save(const std::string& _path, const records& _records);
+void save(const std::string& _path, const records& _records,
+          libs::core::file_system& _fs = libs::core::file_system::posix());
 // The same save in two steps: the file is written and synced beside _path
 // now, and takes its place on commit() (see libs::core::prepared_file).
-libs::core::prepared_file prepare_save(const std::string& _path, const records& _records);
+libs::core::prepared_file prepare_save(const std::string& _path, const records& _records,
+                                       libs::core::file_system& _fs = libs::core::file_system::posix());
 // The record of the context _context under _key, as save() writes it.
 std::string encode(timestamp _key, const positions_post_processor::additional_data& _context);
 

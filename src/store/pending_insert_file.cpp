@@ -21,14 +21,20 @@ constexpr state_file::kind pending_file{
 
 }  // namespace
 
-void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before)
+std::string encode(const positions_vector& _positions, std::int64_t _rows_before)
 {
     std::string content;
     state_file::begin(content, pending_file);
     binary_records::append_i64(content, _rows_before);
     binary_records::append_positions(content, _positions);
     state_file::finish(content);
-    libs::core::write_file_atomically(_path, content);
+    return content;
+}
+
+void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before,
+          libs::core::file_system& _fs)
+{
+    libs::core::write_file_atomically(_path, encode(_positions, _rows_before), _fs);
 }
 
 boost::optional<pending_write> load(const std::string& _path)

@@ -2,6 +2,8 @@
 
 #include "position.hpp"
 
+#include "core/file_system.hpp"
+
 #include <boost/optional.hpp>
 
 #include <cstdint>
@@ -25,8 +27,12 @@ struct pending_write
 // directory fsync) with the binary record of the write of _positions, with
 // _rows_before as in pending_write: after a crash it holds either the
 // previous or the new write, complete. Throws when the file cannot be
-// written; the old file then stays. The batch is not copied.
-void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before);
+// written; the old file then stays. The batch is not copied. The file is
+// written through _fs.
+void save(const std::string& _path, const positions_vector& _positions, std::int64_t _rows_before,
+          libs::core::file_system& _fs = libs::core::file_system::posix());
+// The content that save() writes, for a caller that writes it itself.
+std::string encode(const positions_vector& _positions, std::int64_t _rows_before);
 
 // The write recorded at _path, in the binary format (checksummed, or of
 // version 1) or the text archive of earlier versions (a batch alone); none

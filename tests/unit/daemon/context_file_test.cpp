@@ -2,11 +2,13 @@
 
 #include "store/corrupt_state_file_error.hpp"
 
+#include "support/failing_file_system.hpp"
 #include "support/files.hpp"
 #include "support/positions.hpp"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 using zav::test::ms;
@@ -111,4 +113,25 @@ TEST(ContextFileTest, ContextsSavedFromTheirRecordsMakeTheSameFile)
     EXPECT_EQ(trackmend_test::read_file(from_records), trackmend_test::read_file(from_contexts));
     ASSERT_TRUE(zav::context_file::load(from_records));
     EXPECT_TRUE(same(*zav::context_file::load(from_records), contexts));
+}
+
+TEST(ContextFileTest, AFailedStepOfASaveKeepsThePreviousContextsWhole)
+{
+    trackmend_test::temporary_directory dir("context");
+    const auto path = (dir / "runner.bin").string();
+    const auto previous = pinned_contexts();
+    zav::context_file::contexts next;
+    next[zav::timestamp(ms(1714564900000))];
+    using step = trackmend_test::failing_file_system::step;
+    for (const step failing : {step::create, step::write, step::sync, step::close, step::rename}) {
+        SCOPED_TRACE(trackmend_test::failing_file_system::name(failing));
+        zav::context_file::save(path, previous);
+        trackmend_test::failing_file_system disk(failing);
+        EXPECT_ANY_THROW(zav::context_file::save(path, next, disk));
+        const auto loaded = zav::context_file::load(path);
+        ASSERT_TRUE(loaded);
+        EXPECT_TRUE(same(*loaded, previous));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+            << "no temporary file left";
+    }
 }

@@ -2,6 +2,7 @@
 
 #include "store/corrupt_state_file_error.hpp"
 
+#include "support/failing_file_system.hpp"
 #include "support/files.hpp"
 #include "support/positions.hpp"
 
@@ -189,5 +190,26 @@ TEST_F(PendingInsertFileTest, KillDuringAWriteLeavesTheOldOrTheNewCompleteFile)
         EXPECT_TRUE(loaded->positions == batches[0] || loaded->positions == batches[1])
             << "round " << round << ": a batch of " << loaded->positions.size()
             << " positions, neither old nor new";
+    }
+}
+
+TEST_F(PendingInsertFileTest, AFailedStepOfASaveKeepsThePreviousWriteWhole)
+{
+    // database.bin may be the only copy of rows that positions lacks: a save
+    // that fails at any step must report it and leave the previous write as
+    // it was, with nothing beside it.
+    const zav::positions_vector previous{pos("T1", ms(1000), 1, 2), pos("T2", ms(2000), 3, 4)};
+    const zav::positions_vector next{pos("T3", ms(3000), 5, 6)};
+    using step = trackmend_test::failing_file_system::step;
+    for (const step failing : {step::create, step::write, step::sync, step::close, step::rename}) {
+        SCOPED_TRACE(trackmend_test::failing_file_system::name(failing));
+        zav::pending_insert_file::save(m_path, previous, 7);
+        trackmend_test::failing_file_system disk(failing);
+        EXPECT_ANY_THROW(zav::pending_insert_file::save(m_path, next, 8, disk));
+        const auto loaded = zav::pending_insert_file::load(m_path);
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->positions, previous);
+        EXPECT_EQ(loaded->rows_before.value_or(-1), 7);
+        EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 1) << "no temporary file left";
     }
 }

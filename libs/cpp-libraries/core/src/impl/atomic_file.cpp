@@ -8,28 +8,30 @@
 
 namespace zav::libs::core {
 
-void write_file_atomically(const std::string& _path, const std::function<void(std::ostream&)>& _write)
+void write_file_atomically(const std::string& _path, const std::function<void(std::ostream&)>& _write,
+                           file_system& _fs)
 {
     // The whole content is rendered first, so a failing writer never touches
     // the file system.
     std::ostringstream content;
     _write(content);
     if (!content) throw exception("Cannot render the content of '" + _path + "'", CORE_SOURCE_LOCATION);
-    write_file_atomically(_path, content.view());
+    write_file_atomically(_path, content.view(), _fs);
 }
 
-void write_file_atomically(const std::string& _path, std::string_view _content)
+void write_file_atomically(const std::string& _path, std::string_view _content, file_system& _fs)
 {
-    prepared_file(_path, _content).commit();
+    prepared_file(_path, _content, _fs).commit();
 }
 
-prepared_file::prepared_file(const std::string& _path, std::string_view _content)
+prepared_file::prepared_file(const std::string& _path, std::string_view _content, file_system& _fs)
 {
     // A crash between creating and renaming the temporary file leaves it
-    // behind; the next write removes it, so leftovers never pile up.
+    // behind; the next write removes it, so leftovers never pile up. Those
+    // of writers still at work in this process stay.
     output_file::remove_leftovers(_path, output_file::leftovers::all);
     try {
-        m_file = std::make_unique<output_file>(_path);
+        m_file = std::make_unique<output_file>(_path, _fs);
         m_file->write(_content);
         m_file->sync();
     } catch (const std::runtime_error& e) {

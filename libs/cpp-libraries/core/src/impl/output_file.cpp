@@ -1,6 +1,7 @@
 #include "core/output_file.hpp"
 
-#include <dirent.h>
+#include "live_temporaries.hpp"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,7 +13,6 @@
 #include <limits>
 #include <stdexcept>
 #include <string_view>
-#include <vector>
 
 namespace zav::libs::core {
 
@@ -106,29 +106,21 @@ target target_of(const std::string& _path)
 
 void output_file::remove_leftovers(const std::string& _path, leftovers _which)
 {
-    const std::string directory = directory_of(_path);
     const std::string_view base_name = base_name_of(_path);
     const std::string prefixes[] = {temporary_prefix(base_name), earlier_temporary_prefix(base_name)};
     const char separators[] = {'-', '.'};
-    DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr) return;
-    std::vector<std::string> found;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
+    live_temporaries::remove_unheld(directory_of(_path), [&](std::string_view _name) {
         for (int i = 0; i < 2; ++i) {
-            if (name.size() <= prefixes[i].size() || !name.starts_with(prefixes[i])) continue;
-            if (_which == leftovers::of_ended_processes) {
-                const pid_t pid = pid_of_suffix(name.substr(prefixes[i].size()), separators[i]);
-                if (pid == 0 || !process_has_ended(pid)) continue;
-            }
-            found.emplace_back(name);
+            if (_name.size() <= prefixes[i].size() || !_name.starts_with(prefixes[i])) continue;
+            if (_which == leftovers::all) return true;
+            const pid_t pid = pid_of_suffix(_name.substr(prefixes[i].size()), separators[i]);
+            if (pid != 0 && process_has_ended(pid)) return true;
         }
-    }
-    ::closedir(dir);
-    for (const auto& name : found) ::unlink((directory + "/" + name).c_str());
+        return false;
+    });
 }
 
-output_file::output_file(const std::string& _path) : m_path(_path)
+output_file::output_file(const std::string& _path, file_system& _fs) : m_fs(_fs), m_path(_path)
 {
     if (target_of(_path) == target::written_directly) {
         // Not created: a FIFO or device that is gone by now is an error.
@@ -151,15 +143,15 @@ output_file::output_file(const std::string& _path) : m_path(_path)
         directory_of(_path) + "/" + temporary_prefix(base_name_of(_path)) + std::to_string(::getpid());
     for (int attempt = 0; m_fd < 0; ++attempt) {
         m_temporary_path = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-        m_fd = ::open(m_temporary_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        m_fd = live_temporaries::create(m_fs, m_temporary_path);
         if (m_fd < 0 && (errno != EEXIST || attempt >= 100)) fail("cannot create file", errno);
     }
 }
 
 output_file::~output_file()
 {
-    if (m_fd >= 0) ::close(m_fd);
-    if (!m_committed && !m_temporary_path.empty()) ::unlink(m_temporary_path.c_str());
+    if (m_fd >= 0) m_fs.close(m_fd);
+    if (!m_committed && !m_temporary_path.empty()) live_temporaries::remove(m_fs, m_temporary_path);
 }
 
 void output_file::fail(const char* _what, int _errno) const
@@ -171,7 +163,7 @@ void output_file::write(std::string_view _data)
 {
     m_synced = false;
     while (!_data.empty()) {
-        const ssize_t n = ::write(m_fd, _data.data(), _data.size());
+        const ssize_t n = m_fs.write(m_fd, _data);
         if (n < 0) {
             if (errno == EINTR) continue;
             fail("cannot write file", errno);
@@ -182,14 +174,14 @@ void output_file::write(std::string_view _data)
 
 void output_file::sync()
 {
-    if (!m_temporary_path.empty() && ::fsync(m_fd) != 0) fail("cannot sync file", errno);
+    if (!m_temporary_path.empty() && m_fs.sync(m_fd) != 0) fail("cannot sync file", errno);
     m_synced = true;
 }
 
 void output_file::commit(bool _durable)
 {
     if (_durable && !m_synced) sync();
-    const int closed = ::close(m_fd);
+    const int closed = m_fs.close(m_fd);
     m_fd = -1;
     if (closed != 0) fail("cannot close file", errno);
     if (m_temporary_path.empty()) {
@@ -199,17 +191,10 @@ void output_file::commit(bool _durable)
     // Checked again: the name may have been taken by something else while
     // the content was written.
     if (target_of(m_path) != target::replaced) fail("cannot create file", EEXIST);
-    if (::rename(m_temporary_path.c_str(), m_path.c_str()) != 0) fail("cannot create file", errno);
+    if (live_temporaries::rename(m_fs, m_temporary_path, m_path) != 0) fail("cannot create file", errno);
     m_committed = true;
-    if (_durable) {
-        const std::string directory = directory_of(m_path);
-        const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir_fd < 0) fail("cannot sync the directory of file", errno);
-        const int synced = ::fsync(dir_fd);
-        const int sync_errno = errno;
-        ::close(dir_fd);
-        if (synced != 0) fail("cannot sync the directory of file", sync_errno);
-    }
+    if (_durable && m_fs.sync_directory(directory_of(m_path)) != 0)
+        fail("cannot sync the directory of file", errno);
 }
 
 }  // namespace zav::libs::core

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/file_system.hpp"
+
 #include <string>
 #include <string_view>
 
@@ -18,12 +20,16 @@ namespace zav::libs::core {
 // Temporary names are short, hidden and fixed per name and process
 // (".trackmend-<hash of the name>-<pid>"), so that they fit beside any name
 // the file system accepts and leftovers can be told by their name.
+//
+// The temporary file is created, written, synced, renamed and removed
+// through a file_system (the real one unless the caller passes another),
+// which must outlive the writer.
 class output_file
 {
 public:
     // Creates the temporary file (permissions as a plain create would give
     // them, subject to the umask), or opens the device or FIFO.
-    explicit output_file(const std::string& _path);
+    explicit output_file(const std::string& _path, file_system& _fs = file_system::posix());
     // Removes the temporary file unless commit() succeeded.
     ~output_file();
 
@@ -48,9 +54,11 @@ public:
 
     // Which temporary files of a name remove_leftovers() removes.
     enum class leftovers {
-        // Every one: for files that a single process writes (the daemon's
-        // state files, guarded by the PID file lock), where any temporary
-        // file is left by a writer that was killed.
+        // Every one that no writer of this process holds: for files that a
+        // single process writes (the daemon's state files, guarded by the
+        // PID file lock), where any other temporary file is left by a writer
+        // that was killed. A writer on another thread of the process keeps
+        // its temporary file.
         all,
         // Those whose process has ended: for files that several processes
         // may be writing at the same time.
@@ -64,6 +72,7 @@ public:
 private:
     [[noreturn]] void fail(const char* _what, int _errno) const;
 
+    file_system& m_fs;
     std::string m_path;
     // Empty when the file is written directly.
     std::string m_temporary_path;
