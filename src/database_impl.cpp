@@ -53,7 +53,7 @@ database_impl::database_impl(const node_addresses& _nodes, const std::string& _u
       m_logger(_logger),
       m_lease_duration(_lease_duration),
       m_insert_piece_size(_insert_piece_size),
-      m_persistent_data_file(_persistent_data_dir + "/database.bin"),
+      m_pending_file(_persistent_data_dir + "/database.bin"),
       m_bulk_rows(bulk_insert::make_rows())
 {
     if (m_insert_piece_size < 1)

@@ -2,6 +2,7 @@
 
 #include "database.hpp"
 
+#include "core/background_file_write.hpp"
 #include "core/events_loop.hpp"
 #include "core/logger.hpp"
 
@@ -19,7 +20,6 @@
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -114,10 +114,10 @@ private:
     std::size_t present_prefix_without_count(const positions_vector& _positions) const;
     // Inserts _positions from _begin on, piece by piece, each in a
     // transaction of its own with the fence of the writer lease. With
-    // _before_first_commit, the first piece commits only after it is ready,
-    // and not at all when it failed.
+    // _before_first_commit, the first piece commits only after that write is
+    // done, and not at all when it failed.
     void insert_pieces(const positions_vector& _positions, std::size_t _begin,
-                       std::future<void>* _before_first_commit = nullptr);
+                       libs::core::background_file_write* _before_first_commit = nullptr);
     boost::optional<timestamp> query_single_timestamp(const std::string& _sql) const;
     // Takes or renews the writer lease. While another daemon holds it: waits
     // (polling, until a termination signal: "Interrupted") when _wait is
@@ -148,7 +148,8 @@ private:
     // When a run next renews the lease it holds.
     std::chrono::steady_clock::time_point m_lease_renew_due;
     int m_insert_piece_size;
-    std::string m_persistent_data_file;
+    // <persistent_data_dir>/database.bin, the pending-insert file.
+    std::string m_pending_file;
     // Whether the server executes bulk inserts; unknown until the first write.
     boost::optional<bool> m_bulk;
     mariadb::bulk_rows m_bulk_rows;

@@ -9,11 +9,12 @@
 
 #include "mariadb++/result_set.hpp"
 
+#include "core/background_file_write.hpp"
+
 #include <boost/filesystem/operations.hpp>
 #include <boost/format.hpp>
 
 #include <algorithm>
-#include <future>
 #include <map>
 #include <utility>
 
@@ -39,17 +40,18 @@ void database_impl::write_positions(const positions_vector& _positions, const re
     const auto rows_before = count_positions_from(pending_insert_file::earliest_time(_positions));
     // The batch goes to its file while the server inserts the first piece,
     // which commits only once the file is in place: a row in positions is
-    // always in the file until the whole batch is in.
-    auto saved = std::async(std::launch::async, [&] {
-        pending_insert_file::save(m_persistent_data_file, _positions, rows_before);
-    });
+    // always in the file until the whole batch is in. The writing thread
+    // owns the file's content; the write is over when this function is,
+    // whichever way it ends.
+    libs::core::background_file_write saved(m_pending_file,
+                                            pending_insert_file::encode(_positions, rows_before));
     insert_pieces(_positions, 0, &saved);
-    boost::filesystem::remove(m_persistent_data_file);
+    boost::filesystem::remove(m_pending_file);
 }
 
 void database_impl::recover_if_failed()
 {
-    const auto pending = pending_insert_file::load(m_persistent_data_file);
+    const auto pending = pending_insert_file::load(m_pending_file);
     // Every run starts here: a standby daemon waits here, and the newest
     // written time that the run reads next is that of the previous holder.
     // A holder renews only when a third of the lease has passed (the fences
@@ -69,13 +71,13 @@ void database_impl::recover_if_failed()
         // table.
         m_logger.info("Dropping the interrupted write of %1% positions: another daemon has written since") %
             pending->positions.size();
-        boost::filesystem::remove(m_persistent_data_file);
+        boost::filesystem::remove(m_pending_file);
         return;
     }
     m_logger.info("Completing an interrupted write: %1% of %2% positions are in positions already") %
         present % pending->positions.size();
     insert_pieces(pending->positions, present);
-    boost::filesystem::remove(m_persistent_data_file);
+    boost::filesystem::remove(m_pending_file);
 }
 
 std::size_t database_impl::present_prefix(const pending_insert_file::pending_write& _write) const
@@ -97,8 +99,7 @@ std::size_t database_impl::present_prefix(const pending_insert_file::pending_wri
                  "positions from %3% on, positions held %4% rows from that time on before the write "
                  "and holds %5% now. Another writer has changed positions; the daemon stops rather "
                  "than lose or duplicate rows. Check positions, then remove %1% and start again.") %
-             m_persistent_data_file % positions.size() % from.to_iso_8601_string(true) % *_write.rows_before %
-             now)
+             m_pending_file % positions.size() % from.to_iso_8601_string(true) % *_write.rows_before % now)
                 .str(),
             CORE_SOURCE_LOCATION);
     return static_cast<std::size_t>(present);
@@ -137,7 +138,7 @@ std::size_t database_impl::present_prefix_without_count(const positions_vector& 
 }
 
 void database_impl::insert_pieces(const positions_vector& _positions, std::size_t _begin,
-                                  std::future<void>* _before_first_commit)
+                                  libs::core::background_file_write* _before_first_commit)
 {
     if (_begin >= _positions.size()) return;
     with_located_errors(CORE_SOURCE_LOCATION, [&] {
@@ -156,7 +157,7 @@ void database_impl::insert_pieces(const positions_vector& _positions, std::size_
             in_fenced_transaction([&] {
                 insert_piece(positions_range(_positions.begin() + static_cast<std::ptrdiff_t>(begin),
                                              _positions.begin() + static_cast<std::ptrdiff_t>(end)));
-                if (_before_first_commit && _before_first_commit->valid()) _before_first_commit->get();
+                if (_before_first_commit && begin == _begin) _before_first_commit->wait();
             });
             begin = end;
         }
