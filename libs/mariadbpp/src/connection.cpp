@@ -2,6 +2,9 @@
 
 #include "mariadb++/exceptions.hpp"
 
+#include "client_thread.hpp"
+#include "parameter_binds.hpp"
+
 #include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
@@ -44,20 +47,6 @@ void set_tls_options(MYSQL* _mysql, const tls_settings& _tls)
     mysql_options(_mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
 }
 
-MYSQL_TIME to_mysql_time(const date_time_fields& _value)
-{
-    MYSQL_TIME t{};
-    t.year = _value.year;
-    t.month = _value.month;
-    t.day = _value.day;
-    t.hour = _value.hour;
-    t.minute = _value.minute;
-    t.second = _value.second;
-    t.second_part = _value.microsecond;
-    t.time_type = MYSQL_TIMESTAMP_DATETIME;
-    return t;
-}
-
 }  // namespace
 
 connection_ref connection::create(const account_ref& _account)
@@ -79,16 +68,23 @@ connection::~connection() { close_session(); }
 
 void connection::close_session() noexcept
 {
+    if (m_mysql == nullptr && m_statements.empty()) return;
+    try {
+        // A connection may end on another thread than the one it ran on.
+        enter_client_thread();
+    } catch (const std::exception&) {
+        // Closing frees the session all the same.
+    }
     close_statements();
     if (m_mysql != nullptr) {
         mysql_close(m_mysql);
-        mysql_thread_end();
         m_mysql = nullptr;
     }
 }
 
 bool connection::connect()
 {
+    enter_client_thread();
     if (m_mysql != nullptr) return true;
 
     if (m_in_transaction) {
@@ -262,6 +258,7 @@ std::string connection::escape(std::string_view _text)
 {
     // Escaping needs the session's character set but no round trip, so an
     // existing handle is used as it is.
+    enter_client_thread();
     if (m_mysql == nullptr) connect();
     std::string escaped(_text.size() * 2 + 1, '\0');
     unsigned long length = mysql_real_escape_string(m_mysql, escaped.data(), _text.data(), _text.size());
@@ -319,6 +316,12 @@ void connection::rollback() noexcept
     m_in_transaction = false;
     // With the session lost the server has rolled back already.
     if (!was_open || m_mysql == nullptr) return;
+    try {
+        enter_client_thread();
+    } catch (const std::exception&) {
+        close_session();
+        return;
+    }
     if (mysql_real_query(m_mysql, "ROLLBACK", 8) != 0) close_session();
 }
 
@@ -341,39 +344,7 @@ u64 connection::execute_bulk(const std::string& _statement, const bulk_rows& _ro
 
     auto rows = static_cast<unsigned int>(_rows.size());
     if (rows == 0) return 0;
-    const auto& columns = _rows.data();
-    std::vector<MYSQL_BIND> binds(columns.size());
-    // Column-wise array binding takes variable-size types (strings and also
-    // the date types) as arrays of pointers to the values, and fixed-size
-    // numbers as arrays of the values.
-    std::vector<std::vector<MYSQL_TIME>> times(columns.size());
-    std::vector<std::vector<MYSQL_TIME*>> time_pointers(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        MYSQL_BIND& b = binds[c];
-        const auto& column = columns[c];
-        b.u.indicator = const_cast<char*>(column.indicators.data());
-        switch (_rows.columns()[c]) {
-            case bulk_rows::kind::integer:
-                b.buffer_type = MYSQL_TYPE_LONGLONG;
-                b.buffer = const_cast<long long*>(column.integers.data());
-                break;
-            case bulk_rows::kind::text:
-                b.buffer_type = MYSQL_TYPE_STRING;
-                b.buffer = const_cast<const char**>(column.texts.data());
-                b.length = const_cast<unsigned long*>(column.lengths.data());
-                break;
-            case bulk_rows::kind::date_time: {
-                auto& t = times[c];
-                t.reserve(column.date_times.size());
-                for (const auto& value : column.date_times) t.push_back(to_mysql_time(value));
-                auto& pointers = time_pointers[c];
-                for (auto& time : t) pointers.push_back(&time);
-                b.buffer_type = MYSQL_TYPE_DATETIME;
-                b.buffer = pointers.data();
-                break;
-            }
-        }
-    }
+    parameter_binds binds(_rows, parameter_binds::rows::all_as_arrays);
     if (mysql_stmt_attr_set(statement, STMT_ATTR_ARRAY_SIZE, &rows) != 0)
         report_statement_and_throw(statement, "execute_bulk", __LINE__);
     if (mysql_stmt_bind_param(statement, binds.data()) != 0)
@@ -414,39 +385,12 @@ u64 connection::query_prepared_once(const std::string& _statement, const bulk_ro
 {
     connect();
     st_mysql_stmt* statement = prepared(_statement, "query_prepared");
-    const auto& columns = _parameters.data();
-    if (_parameters.size() != 1 || mysql_stmt_param_count(statement) != columns.size())
+    if (_parameters.size() != 1 || mysql_stmt_param_count(statement) != _parameters.columns().size())
         report_and_throw(0, "query_prepared: parameters differ from the statement's", "query_prepared",
                          __LINE__);
 
     // One row, bound directly (no array binding, which a SELECT cannot use).
-    std::vector<MYSQL_BIND> binds(columns.size());
-    std::vector<MYSQL_TIME> times(columns.size());
-    std::vector<my_bool> nulls(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        MYSQL_BIND& b = binds[c];
-        const auto& column = columns[c];
-        nulls[c] = column.indicators[0] == STMT_INDICATOR_NULL;
-        b.is_null = &nulls[c];
-        switch (_parameters.columns()[c]) {
-            case bulk_rows::kind::integer:
-                b.buffer_type = MYSQL_TYPE_LONGLONG;
-                b.buffer = const_cast<long long*>(column.integers.data());
-                break;
-            case bulk_rows::kind::text:
-                b.buffer_type = MYSQL_TYPE_STRING;
-                b.buffer = const_cast<char*>(column.texts[0]);
-                b.buffer_length = column.lengths[0];
-                b.length = const_cast<unsigned long*>(column.lengths.data());
-                break;
-            case bulk_rows::kind::date_time: {
-                times[c] = to_mysql_time(column.date_times[0]);
-                b.buffer_type = MYSQL_TYPE_DATETIME;
-                b.buffer = &times[c];
-                break;
-            }
-        }
-    }
+    parameter_binds binds(_parameters, parameter_binds::rows::first_only);
     if (mysql_stmt_bind_param(statement, binds.data()) != 0)
         report_statement_and_throw(statement, "query_prepared", __LINE__);
     if (mysql_stmt_execute(statement) != 0) report_statement_and_throw(statement, "query_prepared", __LINE__);
