@@ -89,6 +89,8 @@ bool piece_reader::fill(block& _block)
                                                              : block_records + m_piece_size);
         do {
             for (std::size_t added = 0; added < m_piece_size;) {
+                // Relaxed: what the destructor wants seen is the flag alone.
+                if (m_stop.load(std::memory_order_relaxed)) return false;
                 const auto line = m_input.next_line();
                 if (!line) break;
                 // The next line's uid is looked up while this line is parsed:

@@ -3,6 +3,7 @@
 #include "batch/csv_line_reader.hpp"
 #include "pipeline/position_record.hpp"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +54,9 @@ public:
     // _input must outlive the reader; reading starts at once. _piece_size is
     // at least 1.
     piece_reader(csv_line_reader& _input, std::size_t _piece_size);
-    // Stops reading, also when not everything was taken.
+    // Stops reading, also when not everything was taken, and returns as soon
+    // as the reading thread has finished the line it was reading (or, for a
+    // pipe, once its next read has returned).
     ~piece_reader();
 
     piece_reader(const piece_reader&) = delete;
@@ -84,7 +87,10 @@ private:
     std::vector<std::unique_ptr<block>> m_free;
     std::unique_ptr<block> m_ready;
     std::unique_ptr<block> m_in_use;
-    bool m_stop = false;
+    // Set by the destructor; the reading thread also looks at it after every
+    // line, without the lock, so that a huge piece is not read to its end
+    // first.
+    std::atomic<bool> m_stop = false;
 
     std::thread m_thread;
 };

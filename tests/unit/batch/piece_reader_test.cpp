@@ -5,7 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace zav;
@@ -124,6 +131,39 @@ TEST(PieceReaderTest, StopsWhenItsUserStopsEarly)
         // Destroyed while the thread reads further or waits for a free
         // block: neither may hang.
     }
+}
+
+TEST(PieceReaderTest, StopsWithinAPieceWithoutReadingTheRestOfTheInput)
+{
+    // An input without end, through a pipe: a piece larger than anything it
+    // will deliver is never complete, so the reader has to stop in its middle.
+    trackmend_test::temporary_directory dir("piece_reader_test");
+    const auto fifo = (dir / "in.fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto old_sigpipe = std::signal(SIGPIPE, SIG_IGN);
+    constexpr long long cap = 1LL << 30;
+    std::atomic<long long> written = 0;
+    std::thread producer([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        const std::string lines = input_text(1000);
+        // Ends when the reading side has been closed (EPIPE), or at the cap.
+        while (written < cap) {
+            const ssize_t n = ::write(fd, lines.data(), lines.size());
+            if (n <= 0) break;
+            written += n;
+        }
+        ::close(fd);
+    });
+    {
+        csv_line_reader input(fifo);
+        {
+            piece_reader reader(input, 100'000'000);
+            while (written < 1'000'000) std::this_thread::yield();
+        }
+        EXPECT_LT(written, cap) << "the reader was stopped, yet read everything";
+    }
+    producer.join();
+    std::signal(SIGPIPE, old_sigpipe);
 }
 
 }  // namespace
