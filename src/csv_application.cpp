@@ -180,11 +180,4 @@ bool csv_application::run(const std::string& _input_positions_file, const std::s
     return true;
 }
 
-timestamp csv_application::make_timestamp(const std::string& _json_string) const
-{
-    const auto ts = parse_csv_timestamp(_json_string);
-    if (!ts) throw std::logic_error("timestamp: \"" + _json_string + "\" is invalid!");
-    return *ts;
-}
-
 }  // namespace zav

@@ -32,10 +32,6 @@ public:
     bool run(const std::string& _input_positions_file, const std::string& _output_positions_file,
              bool _save_input_files, int _piece_size);
 
-    // Parses an input time text; throws std::logic_error
-    // (timestamp: "<text>" is invalid!) when it does not parse.
-    timestamp make_timestamp(const std::string& _json_string) const;
-
 private:
     // The newly read positions of the current piece.
     std::vector<position_record> m_positions;

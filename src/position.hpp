@@ -31,8 +31,11 @@ struct position
     boost::optional<std::string> project_uid;
     boost::optional<short> inactive;
 
-    // Archive layout of runner.bin and database.bin: the ten members in
-    // declaration order, class version 0. Changing either breaks stored files.
+    // The layout of the Boost text archives that earlier versions wrote as
+    // runner.bin and database.bin, which are still read: the ten members in
+    // declaration order, class version 0. Changing either breaks reading
+    // those files. The files written now are binary records
+    // (store/binary_records.hpp).
     template <class Archive>
     void serialize(Archive& _ar, const unsigned int)
     {

@@ -34,7 +34,7 @@ post_processor_runner::post_processor_runner(database& _database, logger& _logge
     : m_database(_database),
       m_logger(_logger),
       m_signals(_signals),
-      m_persistent_data_file(std::move(_persistent_data_dir) + "/runner.bin"),
+      m_context_file(std::move(_persistent_data_dir) + "/runner.bin"),
       m_select_duration(_select_duration),
       m_default_select_duration(_select_duration),
       m_max_lateness(_max_lateness),
@@ -189,7 +189,7 @@ bool post_processor_runner::move_one_piece(timestamp _limit)
     if (written_ahead)
         window->context_save->commit();
     else
-        context_file::save(m_persistent_data_file, next_records);
+        context_file::save(m_context_file, next_records);
     m_saved_contexts = std::move(next_contexts);
     m_saved_records = std::move(next_records);
 
@@ -244,7 +244,7 @@ void post_processor_runner::write_context_ahead(window_rows& _window, timestamp 
     records.emplace(new_last, context_file::encode(new_last, _window.next_context));
     records.emplace(_last, _last_record);
     try {
-        _window.context_save = context_file::prepare_save(m_persistent_data_file, records);
+        _window.context_save = context_file::prepare_save(m_context_file, records);
         _window.context_records = std::move(records);
     } catch (const std::exception&) {
         // The save at the window's turn writes the file itself and reports
@@ -322,7 +322,7 @@ bool post_processor_runner::adjust_select_duration(timestamp _limit, bool _no_ro
 
 void post_processor_runner::save(const additional_data_map& _additional_data_map)
 {
-    context_file::save(m_persistent_data_file, _additional_data_map);
+    context_file::save(m_context_file, _additional_data_map);
 }
 
 post_processor_runner::additional_data_map post_processor_runner::restore_additional_data() const
@@ -331,7 +331,7 @@ post_processor_runner::additional_data_map post_processor_runner::restore_additi
     // by the next save: something other than this daemon changed it, and an
     // operator decides whether to go on without it. Its
     // corrupt_state_file_error stops the daemon, or its start.
-    auto saved = context_file::load(m_persistent_data_file);
+    auto saved = context_file::load(m_context_file);
     if (!saved) {
         m_logger.info("no saved context; starting without look-back");
         return {};

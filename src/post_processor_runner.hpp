@@ -152,7 +152,8 @@ private:
     logger& m_logger;
     signals_handle& m_signals;
     boost::optional<timestamp> m_last_inserted_positon_ts;
-    std::string m_persistent_data_file;
+    // <persistent data dir>/runner.bin, the carry-over contexts.
+    std::string m_context_file;
     std::chrono::seconds m_select_duration;
     const std::chrono::seconds m_default_select_duration;
     const std::chrono::seconds m_max_lateness;
