@@ -10,8 +10,8 @@
 #include "mariadb++/exceptions.hpp"
 
 #include "support/log_capture.hpp"
-#include "support/mariadb_test_server.hpp"
 #include "support/positions.hpp"
+#include "support/server_test.hpp"
 
 #include <gtest/gtest.h>
 #include <boost/archive/text_oarchive.hpp>
@@ -32,7 +32,6 @@ inline std::ostream& operator<<(std::ostream& _os, const timestamp& _ts)
 }
 }  // namespace zav::libs::core
 
-using trackmend_test::mariadb_test_server;
 using zav::test::ms;
 using zav::test::pos;
 
@@ -41,17 +40,15 @@ namespace {
 // 2024-05-01 12:00:00.000 UTC
 constexpr long long noon = 1714564800000;
 
-class DatabaseImplTest : public ::testing::Test
+class DatabaseImplTest : public trackmend_test::server_test
 {
 protected:
+    DatabaseImplTest() : server_test("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw") {}
+
     void SetUp() override
     {
-        auto server =
-            mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
-        if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
-        m_server = *server;
-        m_sql = m_server.connect();
-        m_sql->execute("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw");
+        server_test::SetUp();
+        if (IsSkipped()) return;
         m_dir = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("store-%%%%-%%%%");
         boost::filesystem::create_directories(m_dir);
         m_core = zav::libs::core::core::create(m_logger);
@@ -62,7 +59,7 @@ protected:
     void TearDown() override
     {
         if (!m_dir.empty()) boost::filesystem::remove_all(m_dir);
-        if (m_sql) m_sql->execute("TRUNCATE TABLE positions; TRUNCATE TABLE positions_raw");
+        server_test::TearDown();
     }
 
     std::unique_ptr<zav::database_impl> make_store(int _piece_size = 1000, unsigned int _port = 0)
@@ -127,8 +124,6 @@ protected:
         return result;
     }
 
-    mariadb_test_server m_server;
-    mariadb::connection_ref m_sql;
     boost::filesystem::path m_dir;
     zav::libs::core::logger m_logger{"trackmend_test", "main"};
     zav::libs::core::core::ptr m_core;

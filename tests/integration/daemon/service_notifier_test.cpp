@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "support/files.hpp"
-#include "support/mariadb_test_server.hpp"
+#include "support/server_test.hpp"
 
 extern char** environ;
 
@@ -28,7 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using trackmend_test::mariadb_test_server;
 
 // A Unix datagram socket bound at a path, as systemd's notification socket.
 class notify_socket
@@ -60,16 +59,15 @@ private:
     int m_fd;
 };
 
-class ServiceNotifierTest : public ::testing::Test
+class ServiceNotifierTest : public trackmend_test::server_test
 {
 protected:
+    ServiceNotifierTest() : server_test("TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions") {}
+
     void SetUp() override
     {
-        auto server = mariadb_test_server::from_environment();
-        if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
-        m_server = *server;
-        m_connection = m_server.connect();
-        m_connection->execute("TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions");
+        server_test::SetUp();
+        if (IsSkipped()) return;
         fs::create_directory(m_dir / "state");
     }
     void TearDown() override
@@ -78,7 +76,7 @@ protected:
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (m_connection) m_connection->execute("TRUNCATE TABLE positions_raw; TRUNCATE TABLE positions");
+        server_test::TearDown();
     }
 
     // Ten tags at 5 Hz for _seconds, ending an hour ago: a catch-up of many
@@ -94,7 +92,7 @@ protected:
                         std::to_string(tag) + "', NULL, UTC_TIMESTAMP(3) - INTERVAL 1 HOUR - INTERVAL " +
                         std::to_string((_seconds - second) * 1000 - fifth * 200) + " * 1000 MICROSECOND, " +
                         std::to_string(tag * 100 + second) + ", 7, 0, 'a', 'p', 0, 'UWB')";
-            m_connection->execute(
+            m_sql->execute(
                 "INSERT INTO positions_raw (trackable_id, trackable_uid, mac_address, ts, x, y, "
                 "z, area_uid, project_uid, inactive, type) VALUES " +
                 values);
@@ -156,8 +154,6 @@ protected:
 
     std::string log() const { return trackmend_test::read_file(m_dir / "daemon.log"); }
 
-    mariadb_test_server m_server;
-    mariadb::connection_ref m_connection;
     trackmend_test::temporary_directory m_dir{"service_notifier_test"};
     notify_socket m_socket{m_dir / "notify.sock"};
     pid_t m_pid = -1;

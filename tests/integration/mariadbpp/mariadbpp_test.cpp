@@ -2,7 +2,7 @@
 #include "mariadb++/exceptions.hpp"
 
 #include "support/log_capture.hpp"
-#include "support/mariadb_test_server.hpp"
+#include "support/server_test.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,40 +11,27 @@
 #include <string>
 #include <vector>
 
-using trackmend_test::mariadb_test_server;
-
 namespace {
 
-class MariadbppTest : public ::testing::Test
+class MariadbppTest : public trackmend_test::server_test
 {
 protected:
-    void SetUp() override
+    MariadbppTest()
+        : server_test(
+              "DROP TABLE IF EXISTS mariadbpp_test; "
+              "CREATE TABLE mariadbpp_test (id INT, small TINYINT UNSIGNED, ts DATETIME(6), "
+              "name VARCHAR(64)) DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin",
+              "DROP TABLE IF EXISTS mariadbpp_test")
     {
-        auto server =
-            mariadb_test_server::from_environment(TRACKMEND_SOURCE_DIR "/scripts/mariadb-test-server");
-        if (!server) GTEST_SKIP() << mariadb_test_server::skip_message;
-        m_server = *server;
-        m_connection = m_server.connect();
-        m_connection->execute(
-            "DROP TABLE IF EXISTS mariadbpp_test; "
-            "CREATE TABLE mariadbpp_test (id INT, small TINYINT UNSIGNED, ts DATETIME(6), "
-            "name VARCHAR(64)) DEFAULT CHARSET = utf8mb4 COLLATE = utf8mb4_bin");
-    }
-    void TearDown() override
-    {
-        if (m_connection) m_connection->execute("DROP TABLE IF EXISTS mariadbpp_test");
     }
 
     // The first column of the first row of _sql as text.
     std::string scalar(const std::string& _sql)
     {
-        auto rows = m_connection->query(_sql);
+        auto rows = m_sql->query(_sql);
         EXPECT_TRUE(rows->next()) << _sql;
         return rows->get_string(0u);
     }
-
-    mariadb_test_server m_server;
-    mariadb::connection_ref m_connection;
 };
 
 template <typename F>
@@ -81,21 +68,19 @@ TEST_F(MariadbppTest, ConnectsLazilyAndReportsFailures)
     EXPECT_NE(report.find("connection.cpp\nOn line "), std::string::npos) << report;
 
     // A bad statement is reported and leaves the connection usable.
-    EXPECT_THROW(m_connection->execute("INSERT INTO no_such_table VALUES (1)"),
-                 mariadb::exception::connection);
+    EXPECT_THROW(m_sql->execute("INSERT INTO no_such_table VALUES (1)"), mariadb::exception::connection);
     EXPECT_EQ(scalar("SELECT CAST(1 + 1 AS CHAR)"), "2");
 }
 
 TEST_F(MariadbppTest, ExecuteAddsTheAffectedRowsOfEveryStatement)
 {
-    EXPECT_EQ(m_connection->execute("INSERT INTO mariadbpp_test (id) VALUES (1), (2), (3)"), 3u);
-    EXPECT_EQ(m_connection->execute("INSERT INTO mariadbpp_test (id) VALUES (4); "
-                                    "UPDATE mariadbpp_test SET small = 1 WHERE id <= 2"),
+    EXPECT_EQ(m_sql->execute("INSERT INTO mariadbpp_test (id) VALUES (1), (2), (3)"), 3u);
+    EXPECT_EQ(m_sql->execute("INSERT INTO mariadbpp_test (id) VALUES (4); "
+                             "UPDATE mariadbpp_test SET small = 1 WHERE id <= 2"),
               3u);
-    EXPECT_EQ(m_connection->execute("SELECT * FROM mariadbpp_test; DELETE FROM mariadbpp_test WHERE id = 4"),
-              1u)
+    EXPECT_EQ(m_sql->execute("SELECT * FROM mariadbpp_test; DELETE FROM mariadbpp_test WHERE id = 4"), 1u)
         << "rows of a SELECT are not counted";
-    EXPECT_THROW(m_connection->execute("DELETE FROM mariadbpp_test; INSERT INTO no_such_table VALUES (1)"),
+    EXPECT_THROW(m_sql->execute("DELETE FROM mariadbpp_test; INSERT INTO no_such_table VALUES (1)"),
                  mariadb::exception::connection);
     EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "0")
         << "the statement before the failing one ran";
@@ -106,10 +91,10 @@ TEST_F(MariadbppTest, ExecuteAddsTheAffectedRowsOfEveryStatement)
 
 TEST_F(MariadbppTest, GettersCheckRowColumnAndKind)
 {
-    m_connection->execute(
+    m_sql->execute(
         "INSERT INTO mariadbpp_test VALUES (-7, 200, '2024-05-01 12:00:00.007000', 'a'), "
         "(NULL, NULL, NULL, NULL)");
-    auto rows = m_connection->query(
+    auto rows = m_sql->query(
         "SELECT id, small, ts, name, microsecond(ts) AS us FROM mariadbpp_test "
         "ORDER BY id IS NULL");
     EXPECT_EQ(error_of([&] { rows->get_signed32("id"); }), "No row was fetched");
@@ -131,7 +116,7 @@ TEST_F(MariadbppTest, GettersCheckRowColumnAndKind)
 
     EXPECT_FALSE(rows->next());
 
-    auto empty = m_connection->query("SELECT max(ts) AS ts FROM mariadbpp_test WHERE id > 100");
+    auto empty = m_sql->query("SELECT max(ts) AS ts FROM mariadbpp_test WHERE id > 100");
     ASSERT_TRUE(empty->next());
     EXPECT_TRUE(empty->get_is_null("ts"));
 }
@@ -148,9 +133,8 @@ TEST_F(MariadbppTest, EscapedStringsArriveByteForByte)
                                             "\\'",
                                             "'"};
     for (const auto& text : texts)
-        m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_connection->escape(text) +
-                              "')");
-    auto rows = m_connection->query("SELECT name FROM mariadbpp_test");
+        m_sql->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_sql->escape(text) + "')");
+    auto rows = m_sql->query("SELECT name FROM mariadbpp_test");
     for (const auto& text : texts) EXPECT_TRUE(rows->next() && rows->get_string("name") == text) << text;
     EXPECT_FALSE(rows->next());
 }
@@ -159,13 +143,13 @@ TEST_F(MariadbppTest, ReconnectsTransparentlyAfterTheServerRestarted)
 {
     if (!m_server.can_restart())
         GTEST_SKIP() << "TRACKMEND_TEST_DB_DIR is not set: the server cannot be restarted";
-    m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('before')");
+    m_sql->execute("INSERT INTO mariadbpp_test (name) VALUES ('before')");
     const std::string first_session = scalar("SELECT CAST(connection_id() AS CHAR)");
 
     ASSERT_TRUE(m_server.stop());
     {
         trackmend_test::stderr_capture quiet;
-        EXPECT_THROW(m_connection->query("SELECT 1"), mariadb::exception::connection) << "the server is down";
+        EXPECT_THROW(m_sql->query("SELECT 1"), mariadb::exception::connection) << "the server is down";
     }
     ASSERT_TRUE(m_server.start());
 
@@ -173,13 +157,13 @@ TEST_F(MariadbppTest, ReconnectsTransparentlyAfterTheServerRestarted)
     EXPECT_EQ(scalar("SELECT name FROM mariadbpp_test"), "before");
     EXPECT_NE(scalar("SELECT CAST(connection_id() AS CHAR)"), first_session);
     EXPECT_EQ(scalar("SELECT @@character_set_client"), "utf8mb4");
-    m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_connection->escape("😀'") + "')");
+    m_sql->execute("INSERT INTO mariadbpp_test (name) VALUES ('" + m_sql->escape("😀'") + "')");
     EXPECT_EQ(scalar("SELECT name FROM mariadbpp_test WHERE name != 'before'"), "😀'");
 }
 
 TEST_F(MariadbppTest, BulkExecutionBindsEveryKindAndNullInOneTransaction)
 {
-    ASSERT_TRUE(m_connection->supports_bulk()) << "MariaDB 10.2 and later execute arrays of parameters";
+    ASSERT_TRUE(m_sql->supports_bulk()) << "MariaDB 10.2 and later execute arrays of parameters";
     using kind = mariadb::bulk_rows::kind;
     mariadb::bulk_rows rows({kind::integer, kind::text, kind::date_time});
     const std::vector<std::string> names = {"it's", "ü€😀", std::string("nul\0byte", 8)};
@@ -193,14 +177,14 @@ TEST_F(MariadbppTest, BulkExecutionBindsEveryKindAndNullInOneTransaction)
     rows.add_date_time({2024, 12, 31, 23, 59, 59, 999000});
     const std::string insert = "INSERT INTO mariadbpp_test (id, name, ts) VALUES (?, ?, ?)";
 
-    m_connection->begin();
-    EXPECT_EQ(m_connection->execute_bulk(insert, rows), 4u);
-    m_connection->rollback();
+    m_sql->begin();
+    EXPECT_EQ(m_sql->execute_bulk(insert, rows), 4u);
+    m_sql->rollback();
     EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "0") << "rolled back";
 
-    m_connection->begin();
-    EXPECT_EQ(m_connection->execute_bulk(insert, rows), 4u) << "the prepared statement is used again";
-    m_connection->commit();
+    m_sql->begin();
+    EXPECT_EQ(m_sql->execute_bulk(insert, rows), 4u) << "the prepared statement is used again";
+    m_sql->commit();
     auto text = [&](const std::string& _where) {
         return scalar(
             "SELECT CONCAT_WS('/', IFNULL(id, 'NULL'), IFNULL(HEX(name), 'NULL'), ts) FROM mariadbpp_test "
@@ -235,10 +219,10 @@ TEST_F(MariadbppTest, NoPingPerStatementAndALostSessionIsFoundByTheFailingCall)
     killer->execute("KILL " + scalar("SELECT CAST(connection_id() AS CHAR)"));
     {
         trackmend_test::stderr_capture quiet;
-        EXPECT_THROW(m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('x')"),
+        EXPECT_THROW(m_sql->execute("INSERT INTO mariadbpp_test (name) VALUES ('x')"),
                      mariadb::exception::connection);
     }
-    m_connection->execute("INSERT INTO mariadbpp_test (name) VALUES ('y')");
+    m_sql->execute("INSERT INTO mariadbpp_test (name) VALUES ('y')");
     EXPECT_EQ(scalar("SELECT GROUP_CONCAT(name) FROM mariadbpp_test"), "y");
 }
 
@@ -250,36 +234,36 @@ TEST_F(MariadbppTest, ATransactionBegunWithItsFirstStatementsIsOpenEvenWhenTheyF
         r->next();
         return r->get_string(0u);
     };
-    EXPECT_EQ(m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (1), (2)"), 2u)
+    EXPECT_EQ(m_sql->begin_with("INSERT INTO mariadbpp_test (id) VALUES (1), (2)"), 2u)
         << "the rows of the statements after BEGIN";
-    EXPECT_TRUE(m_connection->in_transaction());
+    EXPECT_TRUE(m_sql->in_transaction());
     EXPECT_EQ(visible(), "") << "inside the transaction";
-    m_connection->commit();
+    m_sql->commit();
     EXPECT_EQ(visible(), "1,2");
 
     // A statement after BEGIN fails: what ran before it is rolled back with
     // the transaction, which stays open until the caller ends it.
     {
         trackmend_test::stderr_capture quiet;
-        EXPECT_THROW(m_connection->begin_with(
+        EXPECT_THROW(m_sql->begin_with(
                          "INSERT INTO mariadbpp_test (id) VALUES (3); INSERT INTO no_such_table VALUES (1)"),
                      mariadb::exception::connection);
     }
-    EXPECT_TRUE(m_connection->in_transaction());
-    m_connection->rollback();
+    EXPECT_TRUE(m_sql->in_transaction());
+    m_sql->rollback();
     EXPECT_EQ(visible(), "1,2");
 
     // The session is lost inside the transaction: the next statement fails
     // instead of running outside it on a new session.
-    m_connection->begin_with("INSERT INTO mariadbpp_test (id) VALUES (4)");
+    m_sql->begin_with("INSERT INTO mariadbpp_test (id) VALUES (4)");
     other->execute("KILL " + scalar("SELECT CAST(CONNECTION_ID() AS CHAR)"));
     {
         trackmend_test::stderr_capture quiet;
-        EXPECT_THROW(m_connection->execute("INSERT INTO mariadbpp_test (id) VALUES (5)"),
+        EXPECT_THROW(m_sql->execute("INSERT INTO mariadbpp_test (id) VALUES (5)"),
                      mariadb::exception::connection);
-        EXPECT_THROW(m_connection->commit(), mariadb::exception::connection);
+        EXPECT_THROW(m_sql->commit(), mariadb::exception::connection);
     }
-    m_connection->rollback();
+    m_sql->rollback();
     EXPECT_EQ(visible(), "1,2") << "the killed session's transaction was rolled back";
 }
 
@@ -310,7 +294,7 @@ TEST_F(MariadbppTest, SeveralAccountsAreTriedInOrderAndATransactionNeverSpansTwo
     connection->execute("INSERT INTO mariadbpp_test (id) VALUES (1)");
     auto id = connection->query("SELECT CAST(CONNECTION_ID() AS CHAR)");
     ASSERT_TRUE(id->next());
-    m_connection->execute("KILL " + id->get_string(0u));
+    m_sql->execute("KILL " + id->get_string(0u));
     {
         trackmend_test::stderr_capture quiet;
         EXPECT_NE(error_of([&] { connection->execute("INSERT INTO mariadbpp_test (id) VALUES (2)"); }),
@@ -326,18 +310,18 @@ TEST_F(MariadbppTest, SeveralAccountsAreTriedInOrderAndATransactionNeverSpansTwo
 
     // A setup that rejects every server ends with its error.
     connection->set_session_setup([](mariadb::connection&) { throw std::runtime_error("not ready"); });
-    m_connection->execute("KILL " + std::to_string(std::stoll([&] {
-                              auto r = connection->query("SELECT CAST(CONNECTION_ID() AS CHAR)");
-                              r->next();
-                              return r->get_string(0u);
-                          }())));
+    m_sql->execute("KILL " + std::to_string(std::stoll([&] {
+                       auto r = connection->query("SELECT CAST(CONNECTION_ID() AS CHAR)");
+                       r->next();
+                       return r->get_string(0u);
+                   }())));
     trackmend_test::stderr_capture quiet;
     EXPECT_EQ(error_of([&] { connection->query("SELECT 1"); }), "not ready");
 }
 
 TEST_F(MariadbppTest, PreparedQueryDeliversBinaryValuesAndSurvivesAThrowingReader)
 {
-    m_connection->execute(
+    m_sql->execute(
         "INSERT INTO mariadbpp_test (id, small, ts, name) VALUES (-5, 255, '2024-05-01 12:00:01.007999', "
         "'a'), "
         "(NULL, NULL, NULL, NULL), (7, 0, '1969-12-31 23:59:59.5', 'b')");
@@ -351,7 +335,7 @@ TEST_F(MariadbppTest, PreparedQueryDeliversBinaryValuesAndSurvivesAThrowingReade
 
     std::vector<std::string> seen;
     EXPECT_EQ(
-        m_connection->query_prepared(
+        m_sql->query_prepared(
             select, after,
             [&](const mariadb::binary_row& _row) {
                 if (_row.get_is_null(0)) {
@@ -375,13 +359,13 @@ TEST_F(MariadbppTest, PreparedQueryDeliversBinaryValuesAndSurvivesAThrowingReade
     after.add_date_time({1900, 1, 1, 0, 0, 0, 0});
     after.add_integer(7);
     EXPECT_EQ(error_of([&] {
-                  m_connection->query_prepared(select, after, [](const mariadb::binary_row&) {
+                  m_sql->query_prepared(select, after, [](const mariadb::binary_row&) {
                       throw std::runtime_error("reader failed");
                   });
               }),
               "reader failed");
     EXPECT_EQ(scalar("SELECT CAST(count(*) AS CHAR) FROM mariadbpp_test"), "3");
     std::size_t rows = 0;
-    m_connection->query_prepared(select, after, [&](const mariadb::binary_row&) { ++rows; });
+    m_sql->query_prepared(select, after, [&](const mariadb::binary_row&) { ++rows; });
     EXPECT_EQ(rows, 3u);
 }
