@@ -89,6 +89,19 @@ std::optional<int> parse_piece_size(const std::string& _text)
     return static_cast<int>(value);
 }
 
+// The process-wide logger of component _component; null, with the reason on
+// standard error, when it cannot be created.
+std::unique_ptr<zav::libs::core::logger> create_logger(const char* _component)
+{
+    try {
+        return std::make_unique<zav::libs::core::logger>("trackmend", _component);
+    } catch (...) {
+        std::cerr << "trackmend: cannot create the logger: " << zav::libs::core::exception_to_string()
+                  << '\n';
+        return nullptr;
+    }
+}
+
 // trackmend -c FILE --reprocess FROM TO: TO is the one argument left after
 // the options.
 int reprocess(const std::string& _config_file, const std::string& _from, int _rest_count, char** _rest)
@@ -101,13 +114,8 @@ int reprocess(const std::string& _config_file, const std::string& _from, int _re
                      "'YYYY-MM-DD HH:MM:SS[.fff]' (UTC)\n";
         return 1;
     }
-    std::unique_ptr<logger> log;
-    try {
-        log = std::make_unique<logger>("trackmend", "reprocess");
-    } catch (...) {
-        std::cerr << "trackmend: cannot create the logger: " << exception_to_string() << '\n';
-        return 1;
-    }
+    const auto log = create_logger("reprocess");
+    if (!log) return 1;
     int status = 1;
     log->execute([&] {
         const auto core = core::create(*log);
@@ -192,13 +200,8 @@ int main(int argc, char* argv[])
 
         // Declared in the order of creation, so that they are destroyed in
         // reverse: the loop, then the core, then the logger.
-        std::unique_ptr<logger> log;
-        try {
-            log = std::make_unique<logger>("trackmend", "main");
-        } catch (...) {
-            std::cerr << "trackmend: cannot create the logger: " << exception_to_string() << '\n';
-            return 1;
-        }
+        const auto log = create_logger("main");
+        if (!log) return 1;
         core::ptr core;
         events_loop::ptr main_loop;
         if (!log->execute([&] {
